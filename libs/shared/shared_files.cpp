@@ -1,0 +1,233 @@
+#include "shared_files.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shlobj.h>
+#else
+#include <fcntl.h>
+#include <iconv.h>
+#include <unistd.h>
+#endif
+
+namespace shared {
+namespace {
+
+std::mutex g_hookMutex;
+WriteFaultHook g_hook;
+
+bool StopAt(WriteStep step) {
+    std::lock_guard lock(g_hookMutex);
+    return g_hook && g_hook(step);
+}
+
+#ifdef _WIN32
+std::optional<std::wstring> WideFrom(UINT codePage, std::string_view text) {
+    if (text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
+    if (n <= 0) return std::nullopt;
+    std::wstring out(size_t(n), L'\0');
+    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), out.data(), n);
+    return out;
+}
+
+std::optional<std::string> NarrowTo(UINT codePage, std::wstring_view text) {
+    if (text.empty()) return std::string();
+    BOOL lossy = FALSE;
+    BOOL* lossyArg = codePage == CP_UTF8 ? nullptr : &lossy;
+    DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    int n = WideCharToMultiByte(codePage, flags, text.data(), int(text.size()), nullptr, 0, nullptr, lossyArg);
+    if (n <= 0 || lossy) return std::nullopt;
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(codePage, flags, text.data(), int(text.size()), out.data(), n, nullptr, lossyArg);
+    if (lossy) return std::nullopt;
+    return out;
+}
+#else
+std::optional<std::string> Convert(const char* to, const char* from, std::string_view text) {
+    if (text.empty()) return std::string();
+    iconv_t cd = iconv_open(to, from);
+    if (cd == iconv_t(-1)) return std::nullopt;
+    std::string out(text.size() * 4 + 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+    size_t r = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    if (r == size_t(-1) || inLeft != 0 || r != 0) return std::nullopt;  // r > 0: irreversible substitutions
+    out.resize(out.size() - outLeft);
+    return out;
+}
+#endif
+
+}  // namespace
+
+std::filesystem::path DataFolder() {
+    std::filesystem::path folder;
+#ifdef _WIN32
+    wchar_t buf[32768];
+    DWORD n = GetEnvironmentVariableW(L"PLAN_DESK_HOME", buf, DWORD(std::size(buf)));
+    if (n > 0 && n < std::size(buf)) {
+        folder = std::filesystem::path(std::wstring(buf, n));
+    } else {
+        PWSTR known = nullptr;
+        if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known))) {
+            folder = std::filesystem::path(known) / L"plan_desk";
+        }
+        CoTaskMemFree(known);
+    }
+#else
+    if (const char* home = std::getenv("PLAN_DESK_HOME"); home && *home) {
+        folder = home;
+    } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+        folder = std::filesystem::path(xdg) / "plan_desk";
+    } else if (const char* user = std::getenv("HOME"); user && *user) {
+        folder = std::filesystem::path(user) / ".local/share/plan_desk";
+    }
+#endif
+    if (folder.empty()) folder = std::filesystem::current_path() / "plan_desk";
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return folder;
+}
+
+std::optional<std::filesystem::path> PathFromGbk(std::string_view gbk) {
+#ifdef _WIN32
+    auto wide = WideFrom(936, gbk);
+    if (!wide) return std::nullopt;
+    return std::filesystem::path(*wide);
+#else
+    auto utf8 = Utf8FromGbk(gbk);
+    if (!utf8) return std::nullopt;
+    return std::filesystem::path(*utf8);
+#endif
+}
+
+std::optional<std::string> GbkFromPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return NarrowTo(936, path.native());
+#else
+    return GbkFromUtf8(path.native());
+#endif
+}
+
+std::optional<std::string> GbkFromUtf8(std::string_view utf8) {
+#ifdef _WIN32
+    auto wide = WideFrom(CP_UTF8, utf8);
+    if (!wide) return std::nullopt;
+    return NarrowTo(936, *wide);
+#else
+    return Convert("CP936", "UTF-8", utf8);
+#endif
+}
+
+std::optional<std::string> Utf8FromGbk(std::string_view gbk) {
+#ifdef _WIN32
+    auto wide = WideFrom(936, gbk);
+    if (!wide) return std::nullopt;
+    return NarrowTo(CP_UTF8, *wide);
+#else
+    return Convert("UTF-8", "CP936", gbk);
+#endif
+}
+
+bool ReadWholeFile(const std::filesystem::path& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+void SetWriteFaultHook(WriteFaultHook hook) {
+    std::lock_guard lock(g_hookMutex);
+    g_hook = std::move(hook);
+}
+
+bool AtomicWriteFile(const std::filesystem::path& path, std::string_view data) {
+    std::filesystem::path temp = path;
+    temp += ".tmp";
+    const size_t half = data.size() / 2;
+    if (StopAt(WriteStep::CreateTemp)) return false;
+#ifdef _WIN32
+    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    auto write = [&](std::string_view part) {
+        DWORD done = 0;
+        return part.empty() || (WriteFile(h, part.data(), DWORD(part.size()), &done, nullptr) && done == part.size());
+    };
+    bool ok = true;
+    if (StopAt(WriteStep::WriteFirstHalf)) { CloseHandle(h); return false; }
+    ok = write(data.substr(0, half));
+    if (ok && StopAt(WriteStep::WriteSecondHalf)) { CloseHandle(h); return false; }
+    ok = ok && write(data.substr(half));
+    if (ok && StopAt(WriteStep::Flush)) { CloseHandle(h); return false; }
+    ok = ok && FlushFileBuffers(h);
+    CloseHandle(h);
+    if (!ok || StopAt(WriteStep::Replace)) {
+        if (!ok) DeleteFileW(temp.c_str());
+        return false;
+    }
+    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temp.c_str());
+        return false;
+    }
+    return true;
+#else
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    auto write = [&](std::string_view part) {
+        while (!part.empty()) {
+            ssize_t n = ::write(fd, part.data(), part.size());
+            if (n <= 0) return false;
+            part.remove_prefix(size_t(n));
+        }
+        return true;
+    };
+    if (StopAt(WriteStep::WriteFirstHalf)) { ::close(fd); return false; }
+    bool ok = write(data.substr(0, half));
+    if (ok && StopAt(WriteStep::WriteSecondHalf)) { ::close(fd); return false; }
+    ok = ok && write(data.substr(half));
+    if (ok && StopAt(WriteStep::Flush)) { ::close(fd); return false; }
+    ok = ok && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok || StopAt(WriteStep::Replace)) {
+        if (!ok) ::unlink(temp.c_str());
+        return false;
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    int dir = ::open(path.parent_path().empty() ? "." : path.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+#endif
+}
+
+uint32_t Crc32(std::string_view data, uint32_t crc) {
+    static const auto table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    crc = ~crc;
+    for (unsigned char b : data) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+}  // namespace shared

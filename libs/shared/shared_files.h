@@ -1,0 +1,39 @@
+// Helpers every library DLL needs: where the data folder is, GBK text, and crash-safe file replacement.
+// Portable: a Win32 side and a POSIX side, so the library cores also build and test natively.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace shared {
+
+// The per-user data folder: PLAN_DESK_HOME if set, else %LOCALAPPDATA%\plan_desk
+// (POSIX: $XDG_DATA_HOME/plan_desk or ~/.local/share/plan_desk). Created when missing.
+std::filesystem::path DataFolder();
+
+// GBK (code page 936) <-> native path text. nullopt when a character has no exact counterpart.
+std::optional<std::filesystem::path> PathFromGbk(std::string_view gbk);
+std::optional<std::string> GbkFromPath(const std::filesystem::path& path);
+std::optional<std::string> GbkFromUtf8(std::string_view utf8);
+std::optional<std::string> Utf8FromGbk(std::string_view gbk);
+
+// Reads a whole file. False when it does not exist or cannot be read.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
+
+// The steps of AtomicWriteFile, in order. A fault hook may stop the write before any of them,
+// leaving the files exactly as a crash at that point would.
+enum class WriteStep { CreateTemp, WriteFirstHalf, WriteSecondHalf, Flush, Replace };
+using WriteFaultHook = std::function<bool(WriteStep)>;  // true: stop here
+void SetWriteFaultHook(WriteFaultHook hook);
+
+// Replaces the file with data so that a crash at any moment leaves the old content or the new one:
+// write "<name>.tmp", flush it to disk, then rename it over the file.
+bool AtomicWriteFile(const std::filesystem::path& path, std::string_view data);
+
+// CRC-32 (the ZIP polynomial); used as the checksum of the stores.
+uint32_t Crc32(std::string_view data, uint32_t crc = 0);
+
+}  // namespace shared
