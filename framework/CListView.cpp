@@ -1,0 +1,48 @@
+#include "CListView.h"
+
+#include <vector>
+
+namespace fw {
+
+int CListView::InsertColumn(int col, std::string_view headingGbk, int format, int width) const {
+    std::wstring text = WideFromGbk(headingGbk);
+    LVCOLUMNW column{};
+    column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    column.fmt = format;
+    column.cx = width;
+    column.pszText = text.data();
+    column.iSubItem = col;
+    return int(::SendMessageW(m_hWnd, LVM_INSERTCOLUMNW, col, reinterpret_cast<LPARAM>(&column)));
+}
+
+int CListView::InsertItem(int row, std::string_view textGbk) const {
+    std::wstring text = WideFromGbk(textGbk);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.pszText = text.data();
+    return int(::SendMessageW(m_hWnd, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+bool CListView::SetItemText(int row, int col, std::string_view textGbk) const {
+    std::wstring text = WideFromGbk(textGbk);
+    LVITEMW item{};
+    item.iSubItem = col;
+    item.pszText = text.data();
+    return ::SendMessageW(m_hWnd, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)) != FALSE;
+}
+
+std::string CListView::GetItemText(int row, int col) const {
+    std::vector<wchar_t> buffer(256);
+    for (;;) {
+        LVITEMW item{};
+        item.iSubItem = col;
+        item.pszText = buffer.data();
+        item.cchTextMax = int(buffer.size());
+        int n = int(::SendMessageW(m_hWnd, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
+        if (n < int(buffer.size()) - 1) return GbkFromWide(std::wstring_view(buffer.data(), size_t(n)));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace fw

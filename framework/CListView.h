@@ -1,0 +1,37 @@
+// Thin, non-owning list-view wrapper with GBK texts.
+#pragma once
+
+#include "CWnd.h"
+
+namespace fw {
+
+class CListView : public CWnd {
+  public:
+    int GetItemCount() const { return ListView_GetItemCount(m_hWnd); }
+    int GetNextItem(int start, UINT flags) const { return ListView_GetNextItem(m_hWnd, start, flags); }
+    bool DeleteItem(int row) const { return ListView_DeleteItem(m_hWnd, row) != FALSE; }
+    bool DeleteAllItems() const { return ListView_DeleteAllItems(m_hWnd) != FALSE; }
+    bool EnsureVisible(int row) const { return ListView_EnsureVisible(m_hWnd, row, FALSE) != FALSE; }
+    int GetColumnWidth(int col) const { return ListView_GetColumnWidth(m_hWnd, col); }
+    bool SetColumnWidth(int col, int width) const {
+        return ListView_SetColumnWidth(m_hWnd, col, width) != FALSE;
+    }
+    DWORD GetExtendedStyle() const { return ListView_GetExtendedListViewStyle(m_hWnd); }
+    void SetExtendedStyle(DWORD style) const { ListView_SetExtendedListViewStyle(m_hWnd, style); }
+    UINT GetItemState(int row, UINT mask) const { return ListView_GetItemState(m_hWnd, row, mask); }
+    void SetItemState(int row, UINT state, UINT mask) const {
+        ListView_SetItemState(m_hWnd, row, state, mask);
+    }
+    int GetHeaderCount() const { return Header_GetItemCount(ListView_GetHeader(m_hWnd)); }
+    bool GetSubItemRect(int row, int col, int area, RECT* rect) const {
+        return ListView_GetSubItemRect(m_hWnd, row, col, area, rect) != FALSE;
+    }
+    void SetRedraw(bool redraw) const { ::SendMessageW(m_hWnd, WM_SETREDRAW, redraw, 0); }
+
+    int InsertColumn(int col, std::string_view headingGbk, int format, int width) const;
+    int InsertItem(int row, std::string_view textGbk) const;
+    bool SetItemText(int row, int col, std::string_view textGbk) const;
+    std::string GetItemText(int row, int col) const;
+};
+
+}  // namespace fw

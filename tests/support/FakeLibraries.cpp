@@ -1,0 +1,168 @@
+#include "FakeLibraries.h"
+
+#include <cstring>
+
+#include "account_api.h"
+#include "settings_api.h"
+#include "sysutil_api.h"
+
+namespace testing_support {
+
+FakeLibraries& Fakes() {
+    static FakeLibraries fakes;
+    return fakes;
+}
+
+void ResetFakes() {
+    Fakes() = FakeLibraries{};
+}
+
+}  // namespace testing_support
+
+using testing_support::Fakes;
+
+namespace {
+
+void Record(std::string call) {
+    Fakes().calls.push_back(std::move(call));
+}
+std::string WithId(const char* name, int id) {
+    return std::string(name) + "(" + std::to_string(id) + ")";
+}
+
+template <typename Rule>
+int List(const char* name, std::vector<Rule>& rules, int countOverride, Rule* array) {
+    Record(std::string(name) + (array ? "(buffer)" : "(null)"));
+    int count = countOverride >= 0 ? countOverride : int(rules.size());
+    if (!array) return count;
+    std::memcpy(array, rules.data(), sizeof(Rule) * std::min<size_t>(size_t(count), rules.size()));
+    return count;
+}
+
+template <typename Rule>
+int Get(const char* name, std::vector<Rule>& rules, int id, Rule* out) {
+    Record(WithId(name, id));
+    for (const Rule& rule : rules) {
+        if (rule.rule_id == id) {
+            *out = rule;
+            return 0;
+        }
+    }
+    return KIVO_E_UNKNOWN_RULE;
+}
+
+}  // namespace
+
+extern "C" {
+
+int kivo_init(void) {
+    return Record("kivo_init"), 0;
+}
+int kivo_deinit(void) {
+    return Record("kivo_deinit"), 0;
+}
+int kivo_regist_msg(KivoLogCallback callback, void* context) {
+    Record("kivo_regist_msg");
+    Fakes().logCallback = callback;
+    Fakes().logContext = context;
+    return 0;
+}
+int kivo_is_run(void) {
+    return Fakes().isRun;
+}  // polled every 200 ms: not recorded
+int kivo_auto_run(void) {
+    return Record("kivo_auto_run"), Fakes().autoRunResult;
+}
+int kivo_stop_run(void) {
+    return Record("kivo_stop_run"), 0;
+}
+int kivo_man_run(int id) {
+    return Record(WithId("kivo_man_run", id)), Fakes().manRunResult;
+}
+int kivo_enable_rule(int id, int flag) {
+    Record("kivo_enable_rule(" + std::to_string(id) + "," + std::to_string(flag) + ")");
+    return 0;
+}
+int kivo_del_rule(int id) {
+    return Record(WithId("kivo_del_rule", id)), 0;
+}
+int kivo_get_clear_list(ClearRule* array) {
+    return List("kivo_get_clear_list", Fakes().clearRules, Fakes().clearCountOverride, array);
+}
+int kivo_get_backup_list(BackupRule* array) {
+    return List("kivo_get_backup_list", Fakes().backupRules, Fakes().backupCountOverride, array);
+}
+int kivo_get_clear(int id, ClearRule* out) {
+    return Get("kivo_get_clear", Fakes().clearRules, id, out);
+}
+int kivo_get_backup(int id, BackupRule* out) {
+    return Get("kivo_get_backup", Fakes().backupRules, id, out);
+}
+int kivo_add_clear(ClearRule* rule) {
+    Record("kivo_add_clear");
+    Fakes().addedClear.push_back(*rule);
+    return Fakes().addResult;
+}
+int kivo_add_backup(BackupRule* rule) {
+    Record("kivo_add_backup");
+    Fakes().addedBackup.push_back(*rule);
+    return Fakes().addResult;
+}
+int kivo_update_clear(const ClearRule* rule) {
+    Record("kivo_update_clear");
+    Fakes().updatedClear.push_back(*rule);
+    return Fakes().updateResult;
+}
+int kivo_update_backup(const BackupRule* rule) {
+    Record("kivo_update_backup");
+    Fakes().updatedBackup.push_back(*rule);
+    return Fakes().updateResult;
+}
+int kivo_backup(const char* folder, const char* file) {
+    Record("kivo_backup");
+    Fakes().backups.emplace_back(folder, file);
+    return Fakes().backupResult;
+}
+int kivo_restore(const char* file, const char* folder) {
+    Record("kivo_restore");
+    Fakes().restores.emplace_back(file, folder);
+    return Fakes().restoreResult;
+}
+
+int account_start(void) {
+    return Record("account_start"), 0;
+}
+int account_stop(void) {
+    return Record("account_stop"), 0;
+}
+int login(const char* user, const char* password) {
+    Record("login");
+    Fakes().logins.emplace_back(user, password);
+    return Fakes().loginResult;
+}
+
+int settings_start(void) {
+    return Record("settings_start"), 0;
+}
+int settings_stop(void) {
+    return Record("settings_stop"), 0;
+}
+int get_sys_cfg_int(const char* section, const char* key) {
+    auto it = Fakes().settings.find(std::string(section) + "/" + key);
+    return it == Fakes().settings.end() ? 0 : it->second;
+}
+int modify_sys_cfg_int(const char* section, const char* key, int value) {
+    Record("modify_sys_cfg_int");
+    std::string name = std::string(section) + "/" + key;
+    Fakes().settings[name] = value;
+    Fakes().settingWrites.emplace_back(name, value);
+    return 0;
+}
+
+int sys_GetFileAttribute(const char* path) {
+    Fakes().attributeQueries.push_back(path);
+    auto it = Fakes().attributes.find(path);
+    return it == Fakes().attributes.end() ? SYS_NO_ATTRIBUTES : it->second;
+}
+
+}  // extern "C"

@@ -1,0 +1,32 @@
+#include "FakeServices.h"
+
+namespace testing_support {
+
+int FakeServices::ShowMessage(HWND owner, const std::string& textGbk, const std::string& captionGbk,
+                              UINT type) {
+    messages.push_back({owner, textGbk, captionGbk, type, ::GetFocus()});
+    if (!answers.empty()) {
+        int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+}
+
+std::wstring FakeServices::PickFolder(const std::wstring& title, UINT flags) {
+    pickers.push_back({PickerCall::Folder, title, flags, nullptr});
+    if (folders.empty()) return {};
+    std::wstring answer = folders.front();
+    folders.pop_front();
+    return answer;
+}
+
+std::wstring FakeServices::PickFile(HWND owner, const std::wstring& filter, DWORD flags) {
+    pickers.push_back({PickerCall::File, filter, flags, owner});
+    if (files.empty()) return {};
+    std::wstring answer = files.front();
+    files.pop_front();
+    return answer;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,44 @@
+// Replacement message box and pickers: they record what the app asked and answer as told.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "Services.h"
+
+namespace testing_support {
+
+struct ShownMessage {
+    HWND owner;
+    std::string text;     // GBK
+    std::string caption;  // GBK
+    UINT type;
+    HWND focusBefore;  // where the focus was when the box opened
+};
+
+struct PickerCall {
+    enum Kind { Folder, File } kind;
+    std::wstring titleOrFilter;
+    DWORD flags;
+    HWND owner;
+};
+
+class FakeServices : public fw::Services {
+  public:
+    FakeServices() { fw::SetServices(this); }
+    ~FakeServices() override { fw::SetServices(nullptr); }
+
+    int ShowMessage(HWND owner, const std::string& textGbk, const std::string& captionGbk,
+                    UINT type) override;
+    std::wstring PickFolder(const std::wstring& title, UINT flags) override;
+    std::wstring PickFile(HWND owner, const std::wstring& filter, DWORD flags) override;
+
+    std::vector<ShownMessage> messages;
+    std::deque<int> answers;  // answers to message boxes; IDOK (or IDYES for Yes/No) when empty
+    std::vector<PickerCall> pickers;
+    std::deque<std::wstring> folders;  // answers of the folder picker; empty string = cancelled
+    std::deque<std::wstring> files;    // answers of the file chooser
+};
+
+}  // namespace testing_support
