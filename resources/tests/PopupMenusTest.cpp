@@ -1,0 +1,61 @@
+// The two rule-list popup menus: one popup each, its items in the order the window shows them.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "resource.h"
+
+namespace {
+
+std::wstring TextAt(HMENU menu, UINT position) {
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, position, text, 128, MF_BYPOSITION);
+    return text;
+}
+
+TEST(PopupMenus, HoldOnePopupWithTheFiveRuleCommands) {
+    using Items = std::vector<std::pair<UINT, std::wstring>>;
+    const struct {
+        int id;
+        const wchar_t* caption;
+        Items items;
+    } menus[] = {
+        {IDR_CLEAR_MENU,
+         L"清理规则",
+         {{IDM_NEW_CLEAR_RULE, L"新建规则(&N)"},
+          {IDM_EDIT_CLEAR_RULE, L"修改规则(&E)"},
+          {IDM_TOGGLE_RULES, L"禁用(&U)"},
+          {IDM_DELETE_RULES, L"删除(&D)"},
+          {IDM_MANUAL_RUN, L"手动执行(&R)"}}},
+        {IDR_BACKUP_MENU,
+         L"备份规则",
+         {{IDM_NEW_BACKUP_RULE, L"新建规则(&N)"},
+          {IDM_EDIT_BACKUP_RULE, L"修改规则(&E)"},
+          {IDM_TOGGLE_RULES, L"禁用(&U)"},
+          {IDM_DELETE_RULES, L"删除(&D)"},
+          {IDM_MANUAL_RUN, L"手动执行(&R)"}}},
+    };
+    for (const auto& want : menus) {
+        SCOPED_TRACE(testing::Message() << "menu " << want.id);
+        HMENU menu = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(want.id));
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(GetMenuItemCount(menu), 1);
+        EXPECT_EQ(TextAt(menu, 0), want.caption);
+        HMENU popup = GetSubMenu(menu, 0);
+        ASSERT_NE(popup, nullptr);
+        Items got;
+        for (int i = 0; i < GetMenuItemCount(popup); ++i)
+            got.emplace_back(GetMenuItemID(popup, i), TextAt(popup, i));
+        EXPECT_EQ(got, want.items);
+        for (int i = 0; i < GetMenuItemCount(popup); ++i) {
+            EXPECT_EQ(GetMenuState(popup, i, MF_BYPOSITION), static_cast<UINT>(MF_STRING)) << "item " << i;
+        }
+        DestroyMenu(menu);
+    }
+}
+
+}  // namespace
