@@ -42,29 +42,31 @@ struct Control {
     DialogUnitsRect rect;
 };
 
-struct Dialog {
+struct Font {
+    int pointSize;
+    const wchar_t* typeface;
+    int charset;
+};
+constexpr Font kSimSun9{9, L"宋体", GB2312_CHARSET};
+constexpr Font kShellDlg8{8, L"MS Shell Dlg", DEFAULT_CHARSET};
+
+struct Header {
     int id;
     const wchar_t* caption;
     DWORD style, exStyle;
     int cx, cy;
-    int pointSize;
-    const wchar_t* typeface;
-    int charset;
+    Font font;
+};
+
+struct Dialog {
+    Header header;
     std::vector<Control> controls;  // in tab order
     std::vector<int> tabStops;      // as the dialog manager walks them with every control shown
 };
 
 const std::vector<Dialog>& ExpectedDialogs() {
     static const std::vector<Dialog> dialogs = {
-        {IDD_PLAN_DESK,
-         L"任务计划",
-         kEditorStyle | WS_VISIBLE,
-         WS_EX_APPWINDOW,
-         475,
-         345,
-         9,
-         L"宋体",
-         GB2312_CHARSET,
+        {{IDD_PLAN_DESK, L"任务计划", kEditorStyle | WS_VISIBLE, WS_EX_APPWINDOW, 475, 345, kSimSun9},
          {
              {kNoId, L"Button", L"自动清理规则", kGroupBox, {6, 3, 463, 101}},
              {IDC_CLEAR_LIST, L"SysListView32", L"", kList | LVS_REPORT, {14, 16, 450, 85}},
@@ -79,15 +81,8 @@ const std::vector<Dialog>& ExpectedDialogs() {
          },
          {IDC_CLEAR_LIST, IDC_BACKUP_LIST, IDC_LOG_LIST, IDC_MANUAL_RESTORE, IDC_AUTO_RUN,
           IDC_MANUAL_BACKUP}},
-        {IDD_LOGIN,
-         L"登录 - 任务计划管理",
-         DS_SHELLFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
-         0,
-         200,
-         110,
-         8,
-         L"MS Shell Dlg",
-         DEFAULT_CHARSET,
+        {{IDD_LOGIN, L"登录 - 任务计划管理",
+          DS_SHELLFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 200, 110, kShellDlg8},
          {
              {IDC_LOGIN_USER, L"Edit", L"", kEdit, {77, 31, 85, 14}},
              {IDC_LOGIN_PASSWORD, L"Edit", L"", kEdit | ES_PASSWORD, {77, 58, 85, 14}},
@@ -98,15 +93,7 @@ const std::vector<Dialog>& ExpectedDialogs() {
              {kNoId, L"Static", L"欢迎使用，请登录...", kShown | WS_GROUP | SS_CENTER, {2, 9, 195, 14}},
          },
          {IDC_LOGIN_USER, IDC_LOGIN_PASSWORD, IDC_LOGIN_BUTTON, IDCANCEL}},
-        {IDD_RUN_TIME,
-         L"",
-         DS_SETFONT | DS_CONTROL | WS_CHILD,
-         0,
-         166,
-         156,
-         9,
-         L"宋体",
-         GB2312_CHARSET,
+        {{IDD_RUN_TIME, L"", DS_SETFONT | DS_CONTROL | WS_CHILD, 0, 166, 156, kSimSun9},
          {
              {kNoId, L"Button", L"执行方式 (0标识无效)", kGroupBox, {7, 4, 154, 146}},
              {IDC_MODE_INTERVAL, L"Button", L"间隔执行", kRadio | WS_GROUP, {17, 18, 51, 16}},
@@ -133,15 +120,7 @@ const std::vector<Dialog>& ExpectedDialogs() {
          // The minute edit ends the walk (the interval edit stands alone in its mode), which is
          // where the panel hands Tab on to its editor.
          {3024, 3025, 3026, 3027, 3028, 3029, 3030, IDC_INTERVAL, IDC_DAY, IDC_HOUR, IDC_MINUTE}},
-        {IDD_CLEAR_RULE,
-         L"清理规则配置",
-         kEditorStyle,
-         0,
-         383,
-         236,
-         9,
-         L"宋体",
-         GB2312_CHARSET,
+        {{IDD_CLEAR_RULE, L"清理规则配置", kEditorStyle, 0, 383, 236, kSimSun9},
          {
              {kNoId, L"Static", L"规则描述：", kLabel, {19, 15, 49, 12}},
              {IDC_DESCRIPTION, L"Edit", L"", kEdit, {67, 14, 211, 13}},
@@ -184,15 +163,7 @@ const std::vector<Dialog>& ExpectedDialogs() {
          {IDC_DESCRIPTION, IDC_CLEAR_PATH, IDC_PICK_PATH, IDC_FREE_SPACE_CHECK, IDC_FREE_SPACE_PERCENT,
           IDC_KEEP_DAYS, IDC_NAME_FILTER, IDC_MIN_SIZE, IDC_MAX_SIZE, IDC_START_DATE, IDC_END_DATE,
           IDC_START_HOUR, IDC_START_MINUTE, IDC_END_HOUR, IDC_END_MINUTE, IDOK}},
-        {IDD_BACKUP_RULE,
-         L"备份规则配置",
-         kEditorStyle,
-         0,
-         309,
-         236,
-         9,
-         L"宋体",
-         GB2312_CHARSET,
+        {{IDD_BACKUP_RULE, L"备份规则配置", kEditorStyle, 0, 309, 236, kSimSun9},
          {
              {kNoId, L"Static", L"规则描述：", kLabel, {19, 15, 49, 12}},
              {IDC_DESCRIPTION, L"Edit", L"", kEdit, {67, 14, 211, 13}},
@@ -211,15 +182,7 @@ const std::vector<Dialog>& ExpectedDialogs() {
          },
          {IDC_DESCRIPTION, IDC_BACKUP_SOURCE, IDC_PICK_PATH, IDC_BACKUP_TARGET, IDC_PICK_BACKUP_TARGET,
           IDC_KEEP_DAYS, IDOK}},
-        {IDD_RESTORE,
-         L"手动备份与还原",
-         kEditorStyle,
-         0,
-         255,
-         133,
-         9,
-         L"宋体",
-         GB2312_CHARSET,
+        {{IDD_RESTORE, L"手动备份与还原", kEditorStyle, 0, 255, 133, kSimSun9},
          {
              {kNoId, L"Static", L"请选择备份文件：", kLabel, {11, 13, 175, 12}},
              {IDC_RESTORE_FILE, L"Edit", L"", kReadOnly, {11, 27, 211, 13}},
@@ -238,20 +201,20 @@ const std::vector<Dialog>& ExpectedDialogs() {
 
 TEST(DialogTemplates, MatchTheWindowsLayoutControlByControl) {
     for (const Dialog& want : ExpectedDialogs()) {
-        SCOPED_TRACE(testing::Message() << "template " << want.id);
+        SCOPED_TRACE(testing::Message() << "template " << want.header.id);
         DialogTemplate got;
-        ASSERT_TRUE(ReadDialogTemplate(GetModuleHandleW(nullptr), want.id, got));
-        EXPECT_EQ(got.caption, want.caption);
-        EXPECT_EQ(got.style, want.style);
-        EXPECT_EQ(got.exStyle, want.exStyle);
-        EXPECT_EQ(got.rect, (DialogUnitsRect{0, 0, want.cx, want.cy}));
+        ASSERT_TRUE(ReadDialogTemplate(GetModuleHandleW(nullptr), want.header.id, got));
+        EXPECT_EQ(got.caption, want.header.caption);
+        EXPECT_EQ(got.style, want.header.style);
+        EXPECT_EQ(got.exStyle, want.header.exStyle);
+        EXPECT_EQ(got.rect, (DialogUnitsRect{0, 0, want.header.cx, want.header.cy}));
         EXPECT_EQ(got.menu, L"");
         EXPECT_EQ(got.windowClass, L"");
-        EXPECT_EQ(got.pointSize, want.pointSize);
-        EXPECT_EQ(got.typeface, want.typeface);
+        EXPECT_EQ(got.pointSize, want.header.font.pointSize);
+        EXPECT_EQ(got.typeface, want.header.font.typeface);
         EXPECT_EQ(got.weight, FW_NORMAL);
         EXPECT_EQ(got.italic, 0);
-        EXPECT_EQ(got.charset, want.charset);
+        EXPECT_EQ(got.charset, want.header.font.charset);
         ASSERT_EQ(got.items.size(), want.controls.size());
         for (size_t i = 0; i < want.controls.size(); ++i) {
             const Control& w = want.controls[i];
@@ -312,8 +275,8 @@ TEST(DialogTemplates, CreateWithEveryControlAndWalkTheTabStopsInOrder) {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     ASSERT_TRUE(InitCommonControlsEx(&icc));
     for (const Dialog& want : ExpectedDialogs()) {
-        SCOPED_TRACE(testing::Message() << "template " << want.id);
-        HiddenDialog dialog(want.id, (want.style & WS_CHILD) != 0);
+        SCOPED_TRACE(testing::Message() << "template " << want.header.id);
+        HiddenDialog dialog(want.header.id, (want.header.style & WS_CHILD) != 0);
         ASSERT_NE(dialog.Get(), nullptr) << "error " << GetLastError();
 
         // Children in creation order, the order the dialog manager tabs through.
