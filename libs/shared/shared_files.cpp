@@ -141,7 +141,14 @@ std::optional<std::string> Utf8FromGbk(std::string_view gbk) {
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // A read error (a folder under that name, an I/O fault) surfaces as an exception from the
+    // stream buffer; it means "could not be read", never an empty file.
+    try {
+        out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (...) {
+        out.clear();
+        return false;
+    }
     return !in.bad();
 }
 

@@ -2,6 +2,7 @@
 // Portable: a Win32 side and a POSIX side, so the library cores also build and test natively.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
