@@ -38,7 +38,51 @@ enum KivoResult : int {
     KIVO_E_TARGET_INVALID = 27,     // the restore target is not a usable folder
     KIVO_E_PARTIAL = 28,            // some files were done, some failed; see the run log
     KIVO_E_CANCELLED = 29,          // the engine was shut down during the operation
+
+    // Added with the engine itself.
+    KIVO_E_STORE_NEWER = 30,    // the rule file was written by a newer engine; it is left alone, nothing changed
+    KIVO_E_INTERNAL = 31,       // an unexpected fault inside the engine (out of memory, for one); see the run log
+    KIVO_E_ENGINE_THREAD = 32,  // kivo_deinit called from the run-log callback, a thread it would wait for
 };
+
+// When rules run. Only while automatic running is on, and only enabled rules. Times are wall-clock
+// times in the system's time zone (re-read at least once a minute), to the minute.
+// - Modes, by the precedence of rule_records.h: interval, every N minutes of elapsed time counted from
+//   the rule's last automatic run (or from when its schedule took effect); else monthly on day D at
+//   HH:MM; else weekly on the ticked weekdays at HH:MM; else daily at HH:MM. An all-zero schedule is
+//   daily at 00:00.
+// - Monthly on a day the month lacks (31 in April, 29-31 in February) runs on the month's last day.
+// - Daylight saving: a wall time skipped by the change forward runs at the first valid moment after it
+//   (02:30 on a 02:00->03:00 day runs at 03:00); a wall time that occurs twice runs once, the first time.
+//   Interval mode counts elapsed time and does not notice these changes.
+// - Missed runs: whenever a rule's time has passed since its last automatic run (the app was closed,
+//   the machine asleep, automatic running off, the clock jumped forward), it runs once as soon as
+//   automatic running is on, logged as a catch-up run when it starts more than a minute late. Missed
+//   occurrences are never run one by one.
+// - The clock set back never repeats a run: the next run follows the last one. A last run more than
+//   two days in the future is taken for a wrong clock: the rule is scheduled afresh from now (logged).
+// - A rule still running, or queued, when its time comes skips that occurrence (logged).
+// - Adding a rule, changing its schedule or enabling it starts its schedule from that moment: no
+//   catch-up for the time before. Manual runs (kivo_man_run) do not move the automatic schedule.
+// - Two worker threads carry out the runs. kivo_stop_run starts no further automatic runs; runs already
+//   started or queued finish. kivo_deinit cancels them and returns when every engine thread has ended.
+// - The run times of every rule persist in the rule file, so all of this holds across restarts.
+//
+// The rule file and the data folder. Rules live in the data folder (PLAN_DESK_HOME, else
+// %LOCALAPPDATA%\plan_desk) in "rules.dat", a checksummed, versioned file replaced atomically on every
+// change and mirrored to "rules.bak". A damaged file is kept as "rules.dat.damaged-<UTC time>" and the
+// rules come back from the mirror (logged). One engine at a time holds "kivo.lock"; another engine on the
+// same folder reads the rules but refuses every change and every run with KIVO_E_STORE_LOCKED (logged),
+// until the holder has gone. Rule ids are unique across both kinds and never reused.
+//
+// Input checks. Every entry point refuses, storing nothing: null pointers (KIVO_E_NULL_ARGUMENT);
+// unknown ids (KIVO_E_UNKNOWN_RULE) and ids of the other kind (KIVO_E_WRONG_KIND); `enabled` or a flag
+// other than 0/1 (KIVO_E_BAD_FLAG); a text field without its NUL, an empty description or path, a path
+// that is not absolute, bytes that are not GBK text or are control characters (KIVO_E_BAD_TEXT);
+// interval above 1440, month day above 31, week-mask bits above bit 6, time not a valid HH:MM, in any
+// field whatever the mode (KIVO_E_BAD_SCHEDULE); negative keep_days, min_free_percent other than 0 or
+// 5..95, range texts not "lo,hi" as rule_records.h describes them (KIVO_E_BAD_RANGE). The rule_id of a
+// record handed to an add is ignored: the engine assigns a new one.
 
 // The run-log callback: one GBK line per call, from an engine thread.
 typedef void (*KivoLogCallback)(const char* text, void* context);
@@ -56,7 +100,9 @@ int kivo_enable_rule(int rule_id, int flag);
 int kivo_del_rule(int rule_id);
 
 // With a null array: the number of rules of that kind. With an array: fills at most
-// that many records (never more than the previous null call reported) and returns the count written.
+// that many records (never more than the previous null call on the same thread reported) and returns
+// the count written; announced slots left over (rules deleted meanwhile) are zero-filled. Without a
+// previous null call nothing is written.
 int kivo_get_clear_list(ClearRule* array);
 int kivo_get_backup_list(BackupRule* array);
 
