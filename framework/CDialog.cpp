@@ -268,3 +268,21 @@ INT_PTR CDialog::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 }  // namespace fw
+
+namespace fw {
+
+bool PaintMinimisedIcon(HWND hwnd, HICON icon) {
+    if (!::IsIconic(hwnd)) return false;
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(hwnd, &paint);
+    ::SendMessageW(hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    ::GetClientRect(hwnd, &client);
+    const int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc, x, y, icon);
+    ::EndPaint(hwnd, &paint);
+    return true;
+}
+
+}  // namespace fw

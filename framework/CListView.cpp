@@ -33,6 +33,10 @@ bool CListView::SetItemText(int row, int col, std::string_view textGbk) const {
 }
 
 std::string CListView::GetItemText(int row, int col) const {
+    return GbkFromWide(GetItemTextWide(row, col));
+}
+
+std::wstring CListView::GetItemTextWide(int row, int col) const {
     std::vector<wchar_t> buffer(256);
     for (;;) {
         LVITEMW item{};
@@ -40,7 +44,7 @@ std::string CListView::GetItemText(int row, int col) const {
         item.pszText = buffer.data();
         item.cchTextMax = int(buffer.size());
         int n = int(::SendMessageW(m_hWnd, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
-        if (n < int(buffer.size()) - 1) return GbkFromWide(std::wstring_view(buffer.data(), size_t(n)));
+        if (n < int(buffer.size()) - 1) return std::wstring(buffer.data(), size_t(n));
         buffer.resize(buffer.size() * 2);
     }
 }

@@ -32,6 +32,7 @@ class CListView : public CWnd {
     int InsertItem(int row, std::string_view textGbk) const;
     bool SetItemText(int row, int col, std::string_view textGbk) const;
     std::string GetItemText(int row, int col) const;
+    std::wstring GetItemTextWide(int row, int col) const;
 };
 
 }  // namespace fw

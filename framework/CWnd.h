@@ -51,3 +51,11 @@ class CWnd {
 };
 
 }  // namespace fw
+
+namespace fw {
+
+// Paints the icon centred in the client area when the window is minimised. False otherwise,
+// so the window paints as usual.
+bool PaintMinimisedIcon(HWND hwnd, HICON icon);
+
+}  // namespace fw

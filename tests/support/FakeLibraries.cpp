@@ -4,6 +4,7 @@
 
 #include "account_api.h"
 #include "settings_api.h"
+#include "split_first.h"
 #include "sysutil_api.h"
 
 namespace testing_support {
@@ -157,6 +158,11 @@ int modify_sys_cfg_int(const char* section, const char* key, int value) {
     Fakes().settings[name] = value;
     Fakes().settingWrites.emplace_back(name, value);
     return 0;
+}
+
+// The real splitting: the row texts are compared byte for byte.
+char* sys_strtok(char* text, const char* delimiters, char** rest) {
+    return sysutil::SplitFirst(text, delimiters, rest);
 }
 
 int sys_GetFileAttribute(const char* path) {

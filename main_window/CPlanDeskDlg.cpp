@@ -1,0 +1,279 @@
+#include "CPlanDeskDlg.h"
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "CLoginDlg.h"
+#include "engine_api.h"
+#include "log_lines.h"
+#include "main_window_rules.h"
+#include "resource.h"
+#include "rule_text.h"
+#include "settings_api.h"
+
+namespace {
+
+constexpr const char* kWidthSection = "task_list_cfg";
+constexpr UINT kStatusPeriodMs = 200;
+// One wake-up appends lines for at most this long, so a burst never freezes the window.
+constexpr auto kLogBatchBudget = std::chrono::milliseconds(15);
+
+bool g_firstTickDone = false;
+
+LogQueue& PendingLogLines() {
+    static LogQueue queue;
+    return queue;
+}
+
+const char* const kClearHeadings[] = {
+    "ID",         "描述",       "状态",      "监控路径", "监控磁盘空间", "执行方式", "保存天数(0无效)",
+    "按名称清理", "按大小清理", "按日期清理"};
+const char* const kBackupHeadings[] = {"ID",       "描述",     "状态",           "监控路径",
+                                       "备份路径", "执行方式", "保存天数(0无效)"};
+
+// Fills a list from the engine by the two-call protocol. A count whose buffer cannot be had
+// leaves the list empty instead of throwing out of a message handler.
+template <typename Rule, typename SetRow>
+void FillRuleList(CMyListCtrl& list, int (*listRules)(Rule*), SetRow setRow) {
+    list.DeleteAllItems();
+    const int count = listRules(nullptr);
+    if (count <= 0) return;
+    if (size_t(count) > std::numeric_limits<size_t>::max() / sizeof(Rule)) return;
+    std::unique_ptr<Rule[]> rules(new (std::nothrow) Rule[size_t(count)]);
+    if (!rules) return;
+    listRules(rules.get());
+    list.SetRedraw(false);
+    for (int i = 0; i < count; ++i) {
+        list.InsertItem(i, "");
+        setRow(i, rules[size_t(i)]);
+    }
+    list.SetRedraw(true);
+}
+
+}  // namespace
+
+void EngineLogCallback(const char* text, void* context) {
+    if (!text || !*text) return;
+    HWND window = static_cast<HWND>(context);
+    LogQueue& queue = PendingLogLines();
+    if (!queue.Push(text)) return;  // a wake-up is already on its way
+    if (::PostMessageW(window, WM_ENGINE_LOG, 0, 0)) return;
+    if (::IsWindow(window)) {
+        queue.WakeFailed();  // the window's queue is full: the status timer drains the lines
+    } else {
+        queue.Clear();  // the window is gone: these lines can never be shown
+    }
+}
+
+void CPlanDeskDlg::ResetFirstTickForTesting() {
+    g_firstTickDone = false;
+}
+
+CPlanDeskDlg::CPlanDeskDlg() : CDialog(IDD_PLAN_DESK) {
+    m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
+}
+
+CPlanDeskDlg::~CPlanDeskDlg() {
+    if (m_pLogFont) ::DeleteObject(m_pLogFont);
+}
+
+void CPlanDeskDlg::DoDataExchange(fw::CDataExchange& dx) {
+    fw::DDX_Control(dx, IDC_LOG_LIST, m_lstLog);
+    fw::DDX_Control(dx, IDC_CLEAR_LIST, m_lstClear);
+    fw::DDX_Control(dx, IDC_BACKUP_LIST, m_lstBackup);
+}
+
+BOOL CPlanDeskDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    InitLogList();
+    InitRuleList(m_lstClear, kClearHeadings, int(std::size(kClearHeadings)), "clear");
+    InitRuleList(m_lstBackup, kBackupHeadings, int(std::size(kBackupHeadings)), "backup");
+    kivo_regist_msg(&EngineLogCallback, m_hWnd);
+    ::SetTimer(m_hWnd, kStatusTimer, kStatusPeriodMs, nullptr);
+    SetText("备份与清理计划 v1.0");
+    ::PostMessageW(m_hWnd, WM_SHOW_LOGIN, 0, 0);
+    return TRUE;
+}
+
+void CPlanDeskDlg::InitLogList() {
+    m_pLogFont = ::CreateFontW(13, 0, 0, 0, 0, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0x20, L"宋体");
+    HWND list = m_lstLog.GetSafeHwnd();
+    LONG style = ::GetWindowLongW(list, GWL_STYLE);
+    ::SetWindowLongW(list, GWL_STYLE, (style & ~LONG(LVS_SMALLICON)) | LVS_REPORT);
+    m_lstLog.SetExtendedStyle(m_lstLog.GetExtendedStyle() | LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(m_pLogFont), TRUE);
+    if (m_lstLog.InsertColumn(0, "时间", LVCFMT_CENTER, -1) >= 0) ++m_lstLog.m_nColumnCount;
+    if (m_lstLog.InsertColumn(1, "内容", LVCFMT_LEFT, -1) >= 0) ++m_lstLog.m_nColumnCount;
+    LoadColumnWidths(m_lstLog, "log");
+}
+
+void CPlanDeskDlg::InitRuleList(CMyListCtrl& list, const char* const* headings, int count,
+                                const char* prefix) {
+    for (int i = 0; i < count; ++i) {
+        if (list.InsertColumn(i, headings[i], LVCFMT_LEFT, -1) >= 0) ++list.m_nColumnCount;
+    }
+    LoadColumnWidths(list, prefix);
+    list.SetExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+}
+
+void CPlanDeskDlg::LoadColumnWidths(CMyListCtrl& list, const char* prefix) {
+    RECT outer;
+    ::GetWindowRect(list.GetSafeHwnd(), &outer);
+    const int n = list.m_nColumnCount;
+    if (n <= 0) return;
+    for (int i = 0; i < n; ++i) {
+        int stored = get_sys_cfg_int(kWidthSection, ColumnKey(prefix, i + 1).c_str());
+        list.SetColumnWidth(i, uint16_t(ColumnWidth(stored, outer.right - outer.left, n)));
+    }
+}
+
+void CPlanDeskDlg::SaveColumnWidths(CMyListCtrl& list, const char* prefix) {
+    for (int i = 0; i < list.m_nColumnCount; ++i) {
+        modify_sys_cfg_int(kWidthSection, ColumnKey(prefix, i + 1).c_str(), list.GetColumnWidth(i));
+    }
+}
+
+void CPlanDeskDlg::OnTimer(UINT_PTR id) {
+    if (!IsVisible()) return;
+    if (!g_firstTickDone) {
+        g_firstTickDone = true;
+        kivo_auto_run();
+    }
+    if (id == kStatusTimer) {
+        UpdateRunButtons();
+        // Lines whose wake-up could not be posted are picked up here.
+        if (!PendingLogLines().Empty()) OnEngineLog();
+    }
+}
+
+void CPlanDeskDlg::UpdateRunButtons() {
+    const int running = kivo_is_run();
+    if (running == m_nRunState) return;
+    m_nRunState = running;
+    EnableItem(IDC_STOP_RUN, running != 0);
+    EnableItem(IDC_AUTO_RUN, running == 0);
+    EnableItem(IDC_MANUAL_RESTORE, running == 0);
+}
+
+LRESULT CPlanDeskDlg::OnShowLogin() {
+    CLoginDlg login;
+    login.m_hIcon = m_hIcon;
+    if (login.DoModal() == IDOK) {
+        FillClearList();
+        FillBackupList();
+    } else {
+        CloseWindow();
+    }
+    return 0;
+}
+
+void CPlanDeskDlg::OnClose() {
+    CloseWindow();
+}
+
+void CPlanDeskDlg::CloseWindow() {
+    ::KillTimer(m_hWnd, kStatusTimer);
+    SaveColumnWidths(m_lstLog, "log");
+    SaveColumnWidths(m_lstClear, "clear");
+    SaveColumnWidths(m_lstBackup, "backup");
+    if (m_pLogFont) {
+        ::SendMessageW(m_lstLog.GetSafeHwnd(), WM_SETFONT, 0, FALSE);
+        ::DeleteObject(m_pLogFont);
+        m_pLogFont = nullptr;
+    }
+    EndDialog(IDCANCEL);
+}
+
+bool CPlanDeskDlg::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT* result) {
+    switch (msg) {
+        case WM_PAINT:
+            return fw::PaintMinimisedIcon(m_hWnd, m_hIcon);
+        case WM_QUERYDRAGICON:
+            *result = reinterpret_cast<LRESULT>(m_hIcon);
+            return true;
+        case WM_SHOW_LOGIN:
+            *result = OnShowLogin();
+            return true;
+        case WM_ENGINE_LOG:
+            *result = OnEngineLog();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CPlanDeskDlg::OnDrawItem(int id, DRAWITEMSTRUCT* item) {
+    if (id != IDC_LOG_LIST) return false;
+    m_lstLog.DrawItem(item);
+    return true;
+}
+
+bool CPlanDeskDlg::OnMeasureItem(int id, MEASUREITEMSTRUCT* item) {
+    if (id != IDC_LOG_LIST) return false;
+    m_lstLog.MeasureItem(item);
+    return true;
+}
+
+LRESULT CPlanDeskDlg::OnEngineLog() {
+    LogQueue& queue = PendingLogLines();
+    const auto started = std::chrono::steady_clock::now();
+    bool more = true;
+    m_lstLog.SetRedraw(false);
+    while (more) {
+        std::vector<std::string> lines = queue.Take(64);
+        for (const std::string& line : lines) AppendLogLine(line.c_str());
+        more = lines.size() == 64;
+        if (more && std::chrono::steady_clock::now() - started > kLogBatchBudget) {
+            // Yield to the rest of the window's messages; the lines left are picked up next.
+            if (!::PostMessageW(m_hWnd, WM_ENGINE_LOG, 0, 0)) queue.WakeFailed();
+            break;
+        }
+    }
+    m_lstLog.SetRedraw(true);
+    return 0;
+}
+
+void CPlanDeskDlg::AppendLogLine(const char* text) {
+    if (!text || !*text) return;
+    int n = m_lstLog.GetItemCount();
+    if (n > kMaxLogRows - 1) {
+        m_lstLog.DeleteItem(0);
+        --n;
+    }
+    char stamp[16] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_s(&local, &now) != 0 || std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local) == 0)
+        stamp[0] = 0;
+    m_lstLog.InsertItem(n, stamp);
+    m_lstLog.SetItemText(n, 1, text);
+    m_lstLog.EnsureVisible(n);
+}
+
+void CPlanDeskDlg::FillClearList() {
+    FillRuleList(m_lstClear, &kivo_get_clear_list,
+                 [this](int row, const ClearRule& rule) { SetClearRow(row, rule); });
+}
+
+void CPlanDeskDlg::FillBackupList() {
+    FillRuleList(m_lstBackup, &kivo_get_backup_list,
+                 [this](int row, const BackupRule& rule) { SetBackupRow(row, rule); });
+}
+
+void CPlanDeskDlg::SetClearRow(int row, const ClearRule& rule) {
+    const auto texts = ClearRowTexts(rule);
+    for (size_t column = 0; column < texts.size(); ++column)
+        m_lstClear.SetItemText(row, int(column), texts[column]);
+}
+
+void CPlanDeskDlg::SetBackupRow(int row, const BackupRule& rule) {
+    const auto texts = BackupRowTexts(rule);
+    for (size_t column = 0; column < texts.size(); ++column)
+        m_lstBackup.SetItemText(row, int(column), texts[column]);
+}

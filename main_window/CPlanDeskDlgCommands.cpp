@@ -1,0 +1,224 @@
+// The main window's commands on rules: the popup menus of both rule lists, new, change,
+// delete, enable/disable and run-now, and the run and manual-restore buttons.
+#include <cstdio>
+#include <cstring>
+
+#include "CBackupDlg.h"
+#include "CClearDlg.h"
+#include "CMenu.h"
+#include "CPlanDeskDlg.h"
+#include "CRestoreDlg.h"
+#include "Services.h"
+#include "engine_api.h"
+#include "main_window_rules.h"
+#include "resource.h"
+#include "rule_text.h"
+
+namespace {
+
+constexpr const char* kWarning = "警告";
+
+std::string Caption(const char* format, int id) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, id);
+    return text;
+}
+
+}  // namespace
+
+bool CPlanDeskDlg::OnCommand(WORD code, WORD id, HWND) {
+    if (code != BN_CLICKED) return false;  // menu commands arrive with code 0 as well
+    switch (id) {
+        case IDM_NEW_CLEAR_RULE:
+            return OnNewClearRule(), true;
+        case IDM_EDIT_CLEAR_RULE:
+            return OnEditClearRule(), true;
+        case IDM_NEW_BACKUP_RULE:
+            return OnNewBackupRule(), true;
+        case IDM_EDIT_BACKUP_RULE:
+            return OnEditBackupRule(), true;
+        case IDM_DELETE_RULES:
+            return OnDeleteRules(), true;
+        case IDM_TOGGLE_RULES:
+            return OnToggleRules(), true;
+        case IDM_MANUAL_RUN:
+            return OnManualRun(), true;
+        case IDC_AUTO_RUN:
+            return OnAutoRun(), true;
+        case IDC_STOP_RUN:
+            return OnStopRun(), true;
+        case IDC_MANUAL_RESTORE:
+            return OnManualRestore(), true;
+        case IDC_MANUAL_BACKUP:
+            return true;  // hidden, and does nothing
+        default:
+            return false;
+    }
+}
+
+bool CPlanDeskDlg::OnNotify(NMHDR* header, LRESULT* result) {
+    if (header->code != NM_RCLICK) return false;
+    switch (header->idFrom) {
+        case IDC_CLEAR_LIST:
+            OnClearListRClick();
+            break;
+        case IDC_BACKUP_LIST:
+            OnBackupListRClick();
+            break;
+        default:
+            return false;
+    }
+    *result = 0;
+    return true;
+}
+
+void CPlanDeskDlg::CaptureSelection(const CMyListCtrl& list) {
+    m_vecSelRows.clear();
+    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row >= 0;
+         row = list.GetNextItem(row, LVNI_SELECTED)) {
+        m_vecSelRows.push_back(row);
+    }
+}
+
+void CPlanDeskDlg::OnClearListRClick() {
+    CaptureSelection(m_lstClear);
+    ShowRulePopup(true);
+}
+
+void CPlanDeskDlg::OnBackupListRClick() {
+    CaptureSelection(m_lstBackup);
+    ShowRulePopup(false);
+}
+
+bool CPlanDeskDlg::AnyCapturedRowDisabled(const CMyListCtrl& list) const {
+    for (int row : m_vecSelRows) {
+        if (list.GetItemText(row, 2) == "禁用") return true;
+    }
+    return false;
+}
+
+int CPlanDeskDlg::CapturedRuleId(const CMyListCtrl& list, size_t index) const {
+    return LeadingNumber(list.GetItemText(m_vecSelRows[index], 0));
+}
+
+CMyListCtrl& CPlanDeskDlg::PopupList() {
+    return m_nPopupList == 1 ? m_lstClear : m_lstBackup;
+}
+
+void CPlanDeskDlg::RefillPopupList() {
+    if (m_nPopupList == 1) {
+        FillClearList();
+    } else {
+        FillBackupList();
+    }
+}
+
+void CPlanDeskDlg::ShowRulePopup(bool clearList) {
+    fw::CMenu menu;
+    if (!menu.Load(clearList ? IDR_CLEAR_MENU : IDR_BACKUP_MENU)) return;
+    HMENU popup = menu.GetSubMenu(0);
+    if (!popup) return;
+    POINT cursor;
+    ::GetCursorPos(&cursor);
+    ::SetForegroundWindow(m_hWnd);
+
+    const PopupPlan plan = PlanPopup(m_vecSelRows.size(), m_nRunState,
+                                     AnyCapturedRowDisabled(clearList ? m_lstClear : m_lstBackup));
+    if (plan.grayRun) fw::GrayMenuItem(popup, IDM_MANUAL_RUN);
+    if (plan.grayNew) fw::GrayMenuItem(popup, clearList ? IDM_NEW_CLEAR_RULE : IDM_NEW_BACKUP_RULE);
+    if (plan.grayEdit) fw::GrayMenuItem(popup, clearList ? IDM_EDIT_CLEAR_RULE : IDM_EDIT_BACKUP_RULE);
+    if (plan.grayToggle) fw::GrayMenuItem(popup, IDM_TOGGLE_RULES);
+    if (plan.grayDelete) fw::GrayMenuItem(popup, IDM_DELETE_RULES);
+    if (plan.toggleEnables) fw::SetMenuItemTextGbk(popup, IDM_TOGGLE_RULES, ToggleItemText(plan));
+    m_nPopupList = clearList ? 1 : 0;
+    ::TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
+}
+
+void CPlanDeskDlg::OnNewClearRule() {
+    CClearDlg editor;
+    editor.m_bNewRule = true;
+    editor.m_strCaption = "新增删除规则";
+    std::memset(&editor.m_rule, 0, sizeof editor.m_rule);
+    editor.m_rule.enabled = 1;
+    if (editor.DoModal() == IDOK) FillClearList();
+}
+
+void CPlanDeskDlg::OnEditClearRule() {
+    if (m_vecSelRows.size() != 1) return;
+    const int row = m_vecSelRows[0];
+    CClearDlg editor;
+    editor.m_bNewRule = false;
+    kivo_get_clear(CapturedRuleId(m_lstClear, 0), &editor.m_rule);
+    editor.m_strCaption = Caption("修改删除规则 ID:%d", editor.m_rule.rule_id);
+    if (editor.DoModal() != IDOK) return;
+    // A record without an id cannot stand for the rule the engine accepted: show the engine's view.
+    if (editor.m_rule.rule_id == 0) {
+        FillClearList();
+    } else {
+        SetClearRow(row, editor.m_rule);
+    }
+}
+
+void CPlanDeskDlg::OnNewBackupRule() {
+    CBackupDlg editor;
+    editor.m_bNewRule = true;
+    editor.m_strCaption = "新增备份规则";
+    std::memset(&editor.m_rule, 0, sizeof editor.m_rule);
+    editor.m_rule.enabled = 1;
+    if (editor.DoModal() == IDOK) FillBackupList();
+}
+
+void CPlanDeskDlg::OnEditBackupRule() {
+    if (m_vecSelRows.size() != 1) return;
+    const int row = m_vecSelRows[0];
+    CBackupDlg editor;
+    editor.m_bNewRule = false;
+    kivo_get_backup(CapturedRuleId(m_lstBackup, 0), &editor.m_rule);
+    editor.m_strCaption = Caption("修改备份规则 ID:%d", editor.m_rule.rule_id);
+    if (editor.DoModal() != IDOK) return;
+    if (editor.m_rule.rule_id == 0) {
+        FillBackupList();
+    } else {
+        SetBackupRow(row, editor.m_rule);
+    }
+}
+
+void CPlanDeskDlg::OnDeleteRules() {
+    if (m_vecSelRows.empty()) return;
+    if (fw::MessageBoxGbk(m_hWnd, "确定删除吗？", "删除警告", MB_YESNO | MB_ICONINFORMATION) != IDYES) return;
+    CMyListCtrl& list = PopupList();
+    std::vector<int> ids;
+    for (size_t i = 0; i < m_vecSelRows.size(); ++i) ids.push_back(CapturedRuleId(list, i));
+    for (int id : ids) kivo_del_rule(id);
+    RefillPopupList();
+}
+
+void CPlanDeskDlg::OnToggleRules() {
+    if (m_vecSelRows.empty()) return;
+    CMyListCtrl& list = PopupList();
+    const int target = AnyCapturedRowDisabled(list) ? 1 : 0;
+    std::vector<int> ids;
+    for (size_t i = 0; i < m_vecSelRows.size(); ++i) ids.push_back(CapturedRuleId(list, i));
+    for (int id : ids) kivo_enable_rule(id, target);
+    RefillPopupList();
+}
+
+void CPlanDeskDlg::OnManualRun() {
+    if (m_vecSelRows.size() != 1) return;
+    if (kivo_man_run(CapturedRuleId(PopupList(), 0)) != 0) {
+        fw::MessageBoxGbk(m_hWnd, "手动执行失败.", kWarning, MB_OK | MB_ICONINFORMATION);
+    }
+}
+
+void CPlanDeskDlg::OnAutoRun() {
+    if (kivo_auto_run() != 0) fw::MessageBoxGbk(m_hWnd, "启动失败.", kWarning, MB_OK | MB_ICONINFORMATION);
+}
+
+void CPlanDeskDlg::OnStopRun() {
+    kivo_stop_run();
+}
+
+void CPlanDeskDlg::OnManualRestore() {
+    CRestoreDlg dialog;
+    dialog.DoModal();
+}
