@@ -1,0 +1,29 @@
+#include "editor_input.h"
+
+#include <cstdio>
+#include <limits>
+
+namespace editors {
+
+int32_t ReadDecimal(std::string_view text) {
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') break;
+        value = value * 10 + (c - '0');
+        if (value > kMax) return int32_t(kMax);
+    }
+    return int32_t(value);
+}
+
+std::string DecimalText(int value) {
+    return std::to_string(value);
+}
+
+std::string TwoDigitText(int value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d", value);
+    return text;
+}
+
+}  // namespace editors

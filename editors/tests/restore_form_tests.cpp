@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "form_test_support.h"
+#include "resource.h"
+#include "restore_form.h"
+
+namespace editors {
+namespace {
+
+TEST(RestoreChecks, FileComesBeforeFolder) {
+    const InputFault noFile{"请选择备份文件.", "错误", IDC_PICK_RESTORE_FILE, false};
+    const InputFault longFile{"路径长度超过限制范围，请重新选择路径.", "错误", IDC_PICK_RESTORE_FILE, false};
+    const InputFault noFolder{"请选择还原路径.", "错误", IDC_PICK_RESTORE_FOLDER, false};
+    const InputFault longFolder{"还原路径长度超过限制范围，请重新选择路径.", "错误", IDC_PICK_RESTORE_FOLDER,
+                                false};
+    const std::string p255(255, 'p'), p256(256, 'p');
+    const struct {
+        const char* name;
+        RestoreForm form;
+        std::optional<InputFault> fault;
+    } cases[] = {
+        {"both empty", {}, noFile},
+        {"only the file", {Exact("a.bkp"), {}}, noFolder},
+        {"only the folder", {{}, Exact("C:\\d")}, noFile},
+        {"file 256, folder empty", {Exact(p256), {}}, longFile},
+        {"file 255", {Exact(p255), Exact("C:\\d")}, {}},
+        {"folder 255", {Exact("a.bkp"), Exact(p255)}, {}},
+        {"folder 256", {Exact("a.bkp"), Exact(p256)}, longFolder},
+        {"file not GBK", {{"?.bkp", false}, Exact("C:\\d")}, longFile},
+        {"folder not GBK", {Exact("a.bkp"), {"C:\\?", false}}, longFolder},
+        {"both given", {Exact("a.bkp"), Exact("C:\\d")}, {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CheckRestoreForm(c.form), c.fault) << c.name;
+}
+
+TEST(RestoreChecks, FailureTextsCarryTheCode) {
+    EXPECT_EQ(BackupFailureText(20), "执行备份失败,错误代码:20");
+    EXPECT_EQ(RestoreFailureText(5), "执行还原失败,错误代码:5");
+}
+
+}  // namespace
+}  // namespace editors
