@@ -92,7 +92,7 @@ bool ReadDialogTemplate(HMODULE module, int id, DialogTemplate& out) {
     out.menu = c.ReadNameOrOrdinal();
     out.windowClass = c.ReadNameOrOrdinal();
     out.caption = c.ReadString();
-    if (out.style & (DS_SETFONT | DS_FIXEDSYS)) {
+    if (out.style & DS_SETFONT) {  // DS_SHELLFONT includes it
         out.pointSize = c.Read<WORD>();
         out.weight = c.Read<WORD>();
         out.italic = c.Read<BYTE>();
