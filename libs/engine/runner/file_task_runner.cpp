@@ -1,26 +1,66 @@
 #include "file_task_runner.h"
 
+#include <exception>
+
+#include "archive_packer.h"
+#include "archive_restorer.h"
+#include "backup_set_runner.h"
+#include "cleaner.h"
 #include "engine_api.h"
+#include "runner_options.h"
 
 namespace kivo {
 namespace {
 
 class FileTaskRunner final : public TaskRunner {
   public:
-    RunReport RunClear(const ClearRule&, RunContext&) override {
-        return {RunOutcome::Failed, "清理失败: 尚未实现"};
+    explicit FileTaskRunner(RunnerOptions options) : m_options(std::move(options)) {}
+
+    // Out of memory is the one exception the file work can raise; it becomes a failed run, never a
+    // crash of the engine thread.
+    RunReport RunClear(const ClearRule& rule, RunContext& context) override {
+        try {
+            return Cleaner(m_options).Run(rule, context);
+        } catch (const std::exception&) {
+            return {RunOutcome::Failed, "内存不足，清理中止"};
+        }
     }
-    RunReport RunBackup(const BackupRule&, RunContext&) override {
-        return {RunOutcome::Failed, "备份失败: 尚未实现"};
+    RunReport RunBackup(const BackupRule& rule, RunContext& context) override {
+        try {
+            return BackupSetRunner(m_options).Run(rule, context);
+        } catch (const std::exception&) {
+            return {RunOutcome::Failed, "内存不足，备份中止"};
+        }
     }
-    int Backup(const std::string&, const std::string&, RunContext&) override { return KIVO_E_NOT_AVAILABLE; }
-    int Restore(const std::string&, const std::string&, RunContext&) override { return KIVO_E_NOT_AVAILABLE; }
+    int Backup(const std::string& source, const std::string& file, RunContext& context) override {
+        try {
+            return ArchivePacker(m_options).Run(source, file, context);
+        } catch (const std::exception&) {
+            context.Log("手动备份失败：内存不足");
+            return KIVO_E_INTERNAL;
+        }
+    }
+    int Restore(const std::string& file, const std::string& target, RunContext& context) override {
+        try {
+            return ArchiveRestorer(m_options).Run(file, target, context);
+        } catch (const std::exception&) {
+            context.Log("还原失败：内存不足");
+            return KIVO_E_INTERNAL;
+        }
+    }
+
+  private:
+    RunnerOptions m_options;
 };
 
 }  // namespace
 
+std::unique_ptr<TaskRunner> MakeFileTaskRunner(RunnerOptions options) {
+    return std::make_unique<FileTaskRunner>(std::move(options));
+}
+
 std::unique_ptr<TaskRunner> MakeFileTaskRunner() {
-    return std::make_unique<FileTaskRunner>();
+    return MakeFileTaskRunner(RunnerOptions());
 }
 
 }  // namespace kivo

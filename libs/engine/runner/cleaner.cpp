@@ -1,0 +1,216 @@
+#include "cleaner.h"
+
+#include <algorithm>
+
+#include "clean_conditions.h"
+#include "run_text.h"
+#include "shared_files.h"
+#include "tree_walker.h"
+
+namespace kivo {
+namespace {
+
+struct Candidate {
+    std::vector<fs::NativeString> folders;  // below the root
+    fs::NativeString name;
+    fs::NativeString relative;
+    int64_t mtime = 0;
+    uint64_t size = 0;
+    fs::FileId id;
+};
+
+struct Totals {
+    uint64_t examined = 0, deleted = 0, freed = 0, failures = 0;
+};
+
+class CleanVisitor final : public TreeVisitor {
+  public:
+    CleanVisitor(const CleanConditions& conditions, RunContext& context,
+                 const CleanConditions::LocalTime& local, std::string_view rootGbk, int64_t now, bool collect,
+                 Totals& totals)
+        : m_conditions(conditions),
+          m_context(context),
+          m_local(local),
+          m_root(rootGbk),
+          m_now(now),
+          m_collect(collect),
+          m_totals(totals) {}
+
+    bool EnterDirectory(const fs::Dir&, const fs::NativeString&, const fs::DirEntry& entry) override {
+        m_folders.push_back(entry.name);
+        return true;
+    }
+    void LeaveDirectory(const fs::NativeString&) override { m_folders.pop_back(); }
+
+    void File(const fs::Dir& parent, const fs::DirEntry& entry, const fs::NativeString& relative) override {
+        ++m_totals.examined;
+        // A name that has no UTF-8 form cannot hold a keyword: with a name filter it never matches.
+        auto name = fs::Utf8FromNative(entry.name);
+        if (!name && !m_conditions.Keywords().empty()) return;
+        if (!m_conditions.Matches(name ? *name : std::string(), entry.facts.size, entry.facts.mtime, m_now,
+                                  m_local)) {
+            return;
+        }
+        if (m_collect) {
+            m_candidates.push_back(
+                {m_folders, entry.name, relative, entry.facts.mtime, entry.facts.size, entry.facts.id});
+            return;
+        }
+        Delete(parent, entry.name, entry.facts.id, entry.facts.size, relative);
+    }
+
+    void Link(const fs::NativeString& relative) override {
+        m_context.Log("跳过链接：" + LogPath(m_root, relative));
+    }
+
+    void Failure(const fs::NativeString& relative, const fs::Status& status) override {
+        ++m_totals.failures;
+        m_context.Log("清理失败：无法读取目录 " + LogPath(m_root, relative) + "：" + ReasonText(status));
+    }
+
+    void TooDeep(const fs::NativeString& relative) override {
+        ++m_totals.failures;
+        m_context.Log("清理失败：目录层级超过 " + Decimal(kMaxTreeDepth) + " 层，未检查 " +
+                      LogPath(m_root, relative));
+    }
+
+    bool Stop() override {
+        if (!m_cancelled && m_context.Cancelled()) m_cancelled = true;
+        return m_cancelled;
+    }
+
+    void Delete(const fs::Dir& parent, const fs::NativeString& name, const fs::FileId& id, uint64_t size,
+                const fs::NativeString& relative) {
+        fs::Status s = parent.DeleteFile(name, &id);
+        if (s) {
+            ++m_totals.deleted;
+            m_totals.freed += size;
+        } else if (s.error != fs::Error::NotFound) {  // already gone is what the rule wanted
+            ++m_totals.failures;
+            m_context.Log("删除失败：" + LogPath(m_root, relative) + "：" + ReasonText(s));
+        }
+    }
+
+    std::vector<Candidate>& Candidates() { return m_candidates; }
+    bool Cancelled() const { return m_cancelled; }
+
+  private:
+    const CleanConditions& m_conditions;
+    RunContext& m_context;
+    const CleanConditions::LocalTime& m_local;
+    std::string m_root;
+    int64_t m_now;
+    bool m_collect;
+    Totals& m_totals;
+    bool m_cancelled = false;
+    std::vector<fs::NativeString> m_folders;
+    std::vector<Candidate> m_candidates;
+};
+
+std::string Percent(uint64_t available, uint64_t total) {
+    return Decimal(total ? available * 100 / total : 0) + "%";
+}
+
+bool Reached(uint64_t available, uint64_t total, int percent) {
+    return total == 0 || available * 100 >= total * uint64_t(percent);
+}
+
+RunReport Failed(std::string summary) {
+    return {RunOutcome::Failed, std::move(summary)};
+}
+
+}  // namespace
+
+RunReport Cleaner::Run(const ClearRule& rule, RunContext& context) {
+    if (!FieldTerminated(rule.path) || FieldText(rule.path).empty()) return Failed("监视目录为空或未结束");
+    const std::string rootGbk(FieldText(rule.path));
+    CleanConditions conditions;
+    if (const char* why = conditions.Parse(rule)) return Failed(std::string("规则条件无效：") + why);
+    auto rootPath = shared::PathFromGbk(rootGbk);
+    if (!rootPath || !rootPath->is_absolute()) return Failed("监视目录不是有效的完整路径：" + rootGbk);
+
+    // The folder the rule names may not itself be a link: deleting "in" it would delete elsewhere.
+    bool link = false;
+    if (fs::Status s = fs::PathIsLink(*rootPath, link); !s) {
+        return Failed("无法打开监视目录 " + rootGbk + "：" + ReasonText(s));
+    }
+    if (link) return Failed("监视目录 " + rootGbk + " 是链接，为安全起见不清理");
+    fs::Dir root;
+    if (fs::Status s = fs::Dir::Open(*rootPath, root); !s) {
+        return Failed("无法打开监视目录 " + rootGbk + "：" + ReasonText(s));
+    }
+
+    auto freeSpace = [&](uint64_t& available, uint64_t& total) {
+        return m_options.freeSpace ? m_options.freeSpace(root, available, total)
+                                   : root.FreeSpace(available, total);
+    };
+    const int minFree = conditions.MinFreePercent();
+    uint64_t available = 0, total = 0;
+    if (minFree > 0) {
+        if (fs::Status s = freeSpace(available, total); !s)
+            return Failed("无法读取可用空间：" + ReasonText(s));
+        if (Reached(available, total, minFree)) {
+            return {RunOutcome::Succeeded,
+                    "可用空间 " + Percent(available, total) + " 不低于 " + Decimal(minFree) + "%，无需删除"};
+        }
+        context.Log("可用空间 " + Percent(available, total) + " 低于 " + Decimal(minFree) +
+                    "%，按修改时间从早到晚删除符合条件的文件");
+    }
+
+    const CleanConditions::LocalTime local =
+        m_options.localTime ? m_options.localTime : CleanConditions::LocalTime(fs::LocalFromUtc);
+    Totals totals;
+    CleanVisitor visitor(conditions, context, local, rootGbk, context.NowUtc(), minFree > 0, totals);
+    WalkTree(root, visitor, {});
+
+    std::string freeNote;
+    if (minFree > 0 && !visitor.Cancelled()) {
+        auto& candidates = visitor.Candidates();
+        std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+            return a.mtime != b.mtime ? a.mtime < b.mtime : a.relative < b.relative;
+        });
+        bool reached = false;
+        for (const Candidate& c : candidates) {
+            if (visitor.Stop()) break;
+            if (fs::Status s = freeSpace(available, total); !s) {
+                ++totals.failures;
+                context.Log("清理失败：无法读取可用空间：" + ReasonText(s));
+                break;
+            }
+            if ((reached = Reached(available, total, minFree))) break;
+            // Reopened from the root one folder at a time, never through a link.
+            fs::Dir folder;
+            const fs::Dir* at = &root;
+            fs::Status s;
+            for (const fs::NativeString& part : c.folders) {
+                fs::Dir next;
+                if (!(s = at->OpenDir(part, next))) break;
+                folder = std::move(next);
+                at = &folder;
+            }
+            if (!s) {
+                ++totals.failures;
+                context.Log("删除失败：" + LogPath(rootGbk, c.relative) + "：" + ReasonText(s));
+                continue;
+            }
+            visitor.Delete(*at, c.name, c.id, c.size, c.relative);
+        }
+        if (!reached && !visitor.Cancelled() && freeSpace(available, total) &&
+            !Reached(available, total, minFree)) {
+            context.Log("已删除全部符合条件的文件，可用空间 " + Percent(available, total) + " 仍低于 " +
+                        Decimal(minFree) + "%");
+        }
+        freeNote = "，可用空间 " + Percent(available, total);
+    }
+
+    std::string summary = "检查文件 " + Decimal(totals.examined) + " 个，删除 " + Decimal(totals.deleted) +
+                          " 个，释放 " + Decimal(totals.freed) + " 字节" + freeNote;
+    if (totals.failures) summary += "，失败 " + Decimal(totals.failures) + " 个";
+    if (visitor.Cancelled()) return {RunOutcome::Cancelled, summary};
+    if (totals.failures) {
+        return {totals.deleted ? RunOutcome::PartiallyFailed : RunOutcome::Failed, summary};
+    }
+    return {RunOutcome::Succeeded, summary};
+}
+
+}  // namespace kivo

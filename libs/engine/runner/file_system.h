@@ -1,0 +1,169 @@
+// The narrow platform layer under the runner: directory handles, files, time and text.
+// Every child is opened relative to its parent's handle and never through a link, so a folder
+// swapped for a link during a run cannot redirect a copy or a delete. A Win32 side (NT calls with
+// RootDirectory, \\?\ roots) and a POSIX side (openat/unlinkat with O_NOFOLLOW).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kivo::fs {
+
+// A name inside a folder in the platform's own form: UTF-16 on Windows, bytes on POSIX.
+using NativeString = std::filesystem::path::string_type;
+
+enum class Error {
+    None,
+    NotFound,
+    AccessDenied,
+    Locked,  // another program holds the file without sharing it
+    DiskFull,
+    IsLink,        // a symbolic link, junction or other reparse point
+    NotDirectory,  // expected a folder
+    IsDirectory,   // expected a file
+    Exists,
+    NotEmpty,
+    NameInvalid,
+    Io,
+};
+
+struct Status {
+    Error error = Error::None;
+    long code = 0;  // the system's own code, for the log
+    explicit operator bool() const { return error == Error::None; }
+};
+
+enum class Kind { File, Directory, Link, Other };
+
+struct FileId {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+struct Facts {
+    Kind kind = Kind::Other;
+    uint64_t size = 0;
+    int64_t mtime = 0;  // seconds since 1970-01-01 UTC
+    FileId id;
+};
+
+struct DirEntry {
+    NativeString name;
+    Facts facts;  // of the entry itself, links not followed
+};
+
+class File {
+  public:
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    // Opens a file by its full path to read it (links in the path are followed: the user named it).
+    static Status OpenPath(const std::filesystem::path& path, File& out);
+
+    bool IsOpen() const;
+    // Reads up to n bytes at offset; got < n only at the end of the file.
+    Status ReadAt(uint64_t offset, void* buffer, size_t n, size_t& got) const;
+    // Writes all n bytes at offset.
+    Status WriteAt(uint64_t offset, const void* data, size_t n);
+    Status GetFacts(Facts& out) const;
+    Status SetMtime(int64_t mtime);
+    // Makes the data durable before the file takes its final name. On POSIX this is deferred to one
+    // Dir::SyncVolume call per run; on Windows it flushes now.
+    Status MakeDurable();
+    // Flushes this one file to disk now.
+    Status Sync();
+    // Copies n bytes from the start of `from` to the start of this new file, in the kernel where it can.
+    // copied tells how far it got; a short source leaves copied < n with success.
+    Status CopyFrom(const File& from, uint64_t n, uint64_t& copied);
+    void Close();
+
+  private:
+    friend class Dir;
+#ifdef _WIN32
+    void* m_handle = nullptr;
+#else
+    int m_fd = -1;
+#endif
+};
+
+class Dir {
+  public:
+    Dir() = default;
+    Dir(Dir&& other) noexcept;
+    Dir& operator=(Dir&& other) noexcept;
+    Dir(const Dir&) = delete;
+    Dir& operator=(const Dir&) = delete;
+    ~Dir();
+
+    // Opens a folder by its full path. Links inside the path itself are the user's choice and are followed.
+    static Status Open(const std::filesystem::path& path, Dir& out);
+    // Creates the folder and its missing parents, then opens it.
+    static Status OpenOrCreate(const std::filesystem::path& path, Dir& out);
+
+    bool IsOpen() const;
+    FileId Id() const;
+    // Whether this folder is `ancestor` or lies somewhere below it, by identity, not by path text.
+    Status IsWithin(const Dir& ancestor, bool& within) const;
+
+    Status List(std::vector<DirEntry>& out) const;
+    Status Stat(const NativeString& name, Facts& out) const;
+    // Opens a child folder; a link is refused with Error::IsLink.
+    Status OpenDir(const NativeString& name, Dir& out) const;
+    // Opens a child file to read it, sharing it with readers; a link is refused.
+    Status OpenRead(const NativeString& name, File& out) const;
+    // Creates a new child file to write; fails with Error::Exists when the name is taken.
+    Status CreateFile(const NativeString& name, File& out) const;
+    Status MakeDir(const NativeString& name) const;
+    // Deletes a child file, never a folder, and never what a link points to. When expect is given,
+    // the file must still be that file.
+    Status DeleteFile(const NativeString& name, const FileId* expect = nullptr) const;
+    Status RemoveDir(const NativeString& name) const;
+    // Renames a child into another folder of the same volume; replace allows taking an existing
+    // file's place (never a folder's).
+    Status Rename(const NativeString& name, const Dir& to, const NativeString& toName, bool replace) const;
+    Status FreeSpace(uint64_t& available, uint64_t& total) const;
+    // Makes every file written on this volume durable (POSIX; a no-op where files flush themselves).
+    Status SyncVolume() const;
+
+  private:
+#ifdef _WIN32
+    void* m_handle = nullptr;
+#else
+    int m_fd = -1;
+#endif
+};
+
+// Whether the path's last part is itself a link (Dir::Open would follow it).
+Status PathIsLink(const std::filesystem::path& path, bool& link);
+
+// Local civil time, for the clean rule's date and time conditions and the ZIP's DOS times.
+struct CivilTime {
+    int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+CivilTime LocalFromUtc(int64_t utc);
+std::optional<int64_t> UtcFromLocal(const CivilTime& local);
+
+// The process id, for unique temporary names.
+unsigned long ProcessId();
+
+// Text of native names.
+std::optional<std::string> Utf8FromNative(const NativeString& name);
+std::optional<NativeString> NativeFromUtf8(std::string_view utf8);
+// The form two names take when the platform would treat them as the same name (case-insensitive
+// on Windows, exact on POSIX).
+NativeString FoldName(const NativeString& name);
+NativeString NativeFromAscii(std::string_view ascii);
+
+// GBK text of a path for a log line; characters GBK lacks become '?'.
+std::string GbkForLog(const std::filesystem::path& path);
+
+}  // namespace kivo::fs

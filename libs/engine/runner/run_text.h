@@ -1,0 +1,26 @@
+// The pieces of the runner's log lines: GBK texts of paths, numbers and failure reasons.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "file_system.h"
+
+namespace kivo {
+
+// Why an operation on a file failed, in a few GBK words.
+std::string ReasonText(const fs::Status& status);
+
+// The path a log line shows: the rule's own GBK text, then the relative part below it.
+std::string LogPath(std::string_view rootGbk, const fs::NativeString& relative);
+
+// GBK text of a UTF-8 name; characters GBK lacks become '?'.
+std::string GbkFromUtf8Lossy(std::string_view utf8);
+
+std::string Decimal(uint64_t value);
+
+// relative + separator + name, in the platform's form.
+fs::NativeString JoinNative(const fs::NativeString& relative, const fs::NativeString& name);
+
+}  // namespace kivo

@@ -1,0 +1,24 @@
+// What tests and benchmarks may replace in the file runner: the free-space probe and local time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "file_system.h"
+#include "task_runner.h"
+
+namespace kivo {
+
+struct RunnerOptions {
+    // Free space of the volume that holds the folder; empty: the volume's real figures.
+    std::function<fs::Status(const fs::Dir&, uint64_t& available, uint64_t& total)> freeSpace;
+    // Local civil time of a UTC instant; empty: the system's time zone.
+    std::function<fs::CivilTime(int64_t)> localTime;
+    // Seconds between the progress lines of a manual backup or restore.
+    int progressSeconds = 5;
+};
+
+std::unique_ptr<TaskRunner> MakeFileTaskRunner(RunnerOptions options);
+
+}  // namespace kivo
