@@ -59,9 +59,14 @@ std::filesystem::path AccountFile::DefaultPath() {
 
 std::unique_ptr<AccountStorage::Lock> AccountFile::Acquire() {
 #ifdef _WIN32
-    const auto text = m_path.u8string();
-    const uint32_t id =
-        shared::Crc32(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+    // One name for every spelling of the same path ("C:/x/accounts.dat", "c:\\X\\accounts.dat"),
+    // so the app and the tool meet on the same mutex.
+    std::error_code ec;
+    std::wstring text = std::filesystem::weakly_canonical(m_path, ec).make_preferred().wstring();
+    if (ec) text = m_path.wstring();
+    CharLowerBuffW(text.data(), DWORD(text.size()));
+    const uint32_t id = shared::Crc32(
+        std::string_view(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
     const std::wstring name = L"Local\\plan_desk.accounts." + std::to_wstring(id);
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     if (!mutex) return nullptr;

@@ -35,40 +35,64 @@ std::string Drain(HANDLE pipe) {
     return text;
 }
 
-// Runs plan_account with the given arguments, standard input fed from `input`.
-ToolRun RunTool(const std::wstring& arguments, const std::string& input) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE inRead, inWrite, outRead, outWrite, errRead, errWrite;
-    CreatePipe(&inRead, &inWrite, &inherit, 0);
-    CreatePipe(&outRead, &outWrite, &inherit, 0);
-    CreatePipe(&errRead, &errWrite, &inherit, 0);
-    for (HANDLE ours : {inWrite, outRead, errRead}) SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
+// plan_account running with standard input fed from `input`; Finish collects its output.
+class ToolProcess {
+  public:
+    ToolProcess(const std::wstring& arguments, const std::string& input) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE inRead, inWrite, outWrite, errWrite;
+        CreatePipe(&inRead, &inWrite, &inherit, 0);
+        CreatePipe(&m_outRead, &outWrite, &inherit, 0);
+        CreatePipe(&m_errRead, &errWrite, &inherit, 0);
+        for (HANDLE ours : {inWrite, m_outRead, m_errRead})
+            SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
-    std::wstring commandLine = L"\"" + ToolPath() + L"\" " + arguments;
-    PROCESS_INFORMATION process{};
-    ToolRun run;
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        ADD_FAILURE() << "cannot start plan_account.exe: " << GetLastError();
-        return run;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = inRead;
+        startup.hStdOutput = outWrite;
+        startup.hStdError = errWrite;
+        std::wstring commandLine = L"\"" + ToolPath() + L"\" " + arguments;
+        m_started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                   &startup, &m_process);
+        EXPECT_TRUE(m_started) << "cannot start plan_account.exe: " << GetLastError();
+        for (HANDLE theirs : {inRead, outWrite, errWrite}) CloseHandle(theirs);
+        DWORD written = 0;
+        WriteFile(inWrite, input.data(), DWORD(input.size()), &written, nullptr);
+        CloseHandle(inWrite);
+        m_outReader = std::thread([this] { m_run.out = Drain(m_outRead); });
+        m_errReader = std::thread([this] { m_run.err = Drain(m_errRead); });
     }
-    for (HANDLE theirs : {inRead, outWrite, errWrite}) CloseHandle(theirs);
-    DWORD written = 0;
-    WriteFile(inWrite, input.data(), DWORD(input.size()), &written, nullptr);
-    CloseHandle(inWrite);
-    std::thread errReader([&] { run.err = Drain(errRead); });
-    run.out = Drain(outRead);
-    errReader.join();
-    WaitForSingleObject(process.hProcess, 30000);
-    GetExitCodeProcess(process.hProcess, &run.exit);
-    for (HANDLE h : {process.hProcess, process.hThread, outRead, errRead}) CloseHandle(h);
-    return run;
+    ~ToolProcess() { Finish(); }
+
+    bool Running() { return m_started && WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT; }
+
+    ToolRun Finish() {
+        if (m_outReader.joinable()) m_outReader.join();
+        if (m_errReader.joinable()) m_errReader.join();
+        if (m_started) {
+            WaitForSingleObject(m_process.hProcess, 30000);
+            GetExitCodeProcess(m_process.hProcess, &m_run.exit);
+            CloseHandle(m_process.hProcess);
+            CloseHandle(m_process.hThread);
+            m_started = false;
+        }
+        if (m_outRead) CloseHandle(m_outRead), m_outRead = nullptr;
+        if (m_errRead) CloseHandle(m_errRead), m_errRead = nullptr;
+        return m_run;
+    }
+
+  private:
+    HANDLE m_outRead = nullptr, m_errRead = nullptr;
+    PROCESS_INFORMATION m_process{};
+    bool m_started = false;
+    std::thread m_outReader, m_errReader;
+    ToolRun m_run;
+};
+
+ToolRun RunTool(const std::wstring& arguments, const std::string& input) {
+    return ToolProcess(arguments, input).Finish();
 }
 
 TEST(PlanAccount, ManagesAnAccountThatTheLibraryThenAccepts) {
@@ -117,6 +141,30 @@ TEST(PlanAccount, ManagesAnAccountThatTheLibraryThenAccepts) {
     EXPECT_EQ(RunTool(L"remove 操作员", "").exit, 4u);
     EXPECT_EQ(RunTool(L"has-store", "").exit, 0u);  // an empty store is still a store
     account_stop();
+}
+
+TEST(PlanAccount, WaitsForTheStoreLockThatTheLibraryHolds) {
+    const std::wstring folder = FreshDataFolder(L"plan_account_lock");
+    account::AccountRecord record;
+    record.name = "locked";
+    record.salt = "salt";
+    record.hash.assign(account::kHashBytes, 'h');
+    ASSERT_TRUE(account::AccountFile(std::filesystem::path(folder) / L"accounts.dat").Save({record}));
+    {
+        // The same file under another spelling: the lock must still be the same one.
+        std::wstring spelled = folder + L"/./ACCOUNTS.DAT";
+        for (auto& c : spelled) c = c == L'\\' ? L'/' : c;
+        account::AccountFile other{std::filesystem::path(spelled)};
+        auto lock = other.Acquire();
+        ASSERT_NE(lock, nullptr);
+        ToolProcess remove(L"remove locked", "");
+        Sleep(500);
+        EXPECT_TRUE(remove.Running());  // held up, not writing past the holder
+        lock.reset();
+        const ToolRun run = remove.Finish();
+        EXPECT_EQ(run.exit, 0u) << run.err;
+    }
+    EXPECT_EQ(StoredRecords(folder).size(), 0u);
 }
 
 TEST(PlanAccount, RefusesBadInvocationsWithoutTouchingTheStore) {
