@@ -1,6 +1,8 @@
 #include "ini_document.h"
 
 #include <charconv>
+#include <map>
+#include <set>
 
 #include "gbk_bytes.h"
 
@@ -27,6 +29,17 @@ size_t FindGbk(std::string_view text, char c) {
     return std::string_view::npos;
 }
 
+// The form under which EqualsIgnoringAsciiCase finds two names equal.
+std::string Folded(std::string_view text) {
+    std::string out(text);
+    for (size_t pos = 0; pos < out.size();) {
+        const size_t length = shared::GbkCharLength(out, pos);
+        if (length == 1) out[pos] = FoldAscii(out[pos]);
+        pos += length;
+    }
+    return out;
+}
+
 }  // namespace
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
@@ -48,6 +61,9 @@ IniDocument IniDocument::Parse(std::string_view text) {
     IniDocument doc;
     Section* current = nullptr;
     bool beforeFirstHeader = true;
+    // Keys seen per section, so a long file is read in n log n rather than n squared.
+    std::map<std::string, std::set<std::string>> seen;
+    std::set<std::string>* currentKeys = nullptr;
     while (!text.empty()) {
         // '\n' is never a GBK trail byte, so lines split safely on bytes.
         const size_t end = text.find('\n');
@@ -79,6 +95,7 @@ IniDocument IniDocument::Parse(std::string_view text) {
             }
             current = doc.FindSection(name);
             if (!current) current = &doc.m_sections.emplace_back(Section{std::string(name), {}});
+            currentKeys = &seen[Folded(current->name)];
             continue;
         }
         const size_t equals = line.find('=');  // '=' (0x3D) is never a GBK trail byte
@@ -88,10 +105,7 @@ IniDocument IniDocument::Parse(std::string_view text) {
             ++doc.m_skippedLines;
             continue;
         }
-        bool duplicate = false;
-        for (const Line& l : current->lines)
-            duplicate = duplicate || (!l.comment && EqualsIgnoringAsciiCase(l.key, key));
-        if (duplicate) {
+        if (!currentKeys->insert(Folded(key)).second) {
             ++doc.m_skippedLines;
             continue;
         }
