@@ -1,0 +1,545 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "engine_thread.h"
+#include "rule_validation.h"
+#include "scheduler.h"
+#include "shared_files.h"
+#include "unavailable_task_runner.h"
+
+namespace kivo {
+namespace {
+
+auto& RulesOf(RuleSet& set, const ClearRule*) {
+    return set.clear;
+}
+auto& RulesOf(RuleSet& set, const BackupRule*) {
+    return set.backup;
+}
+template <class Record>
+auto& RulesOf(RuleSet& set) {
+    return RulesOf(set, static_cast<const Record*>(nullptr));
+}
+template <class Record>
+bool OtherKindHas(RuleSet& set, int32_t id) {
+    if constexpr (std::is_same_v<Record, ClearRule>) {
+        return set.backup.count(id) != 0;
+    } else {
+        return set.clear.count(id) != 0;
+    }
+}
+
+int Validate(const ClearRule& r) {
+    return ValidateClearRule(r);
+}
+int Validate(const BackupRule& r) {
+    return ValidateBackupRule(r);
+}
+
+template <size_t N>
+void Tidy(char (&field)[N]) {
+    WriteField(field, std::string(FieldText(field)));
+}
+// Stale bytes behind a terminator never travel into the rule file.
+void Tidy(ClearRule& r) {
+    Tidy(r.description), Tidy(r.path), Tidy(r.name_filter);
+    Tidy(r.size_range), Tidy(r.date_range), Tidy(r.time_range);
+}
+void Tidy(BackupRule& r) {
+    Tidy(r.description), Tidy(r.source_path), Tidy(r.backup_path);
+}
+
+RuleKind KindOf(const ClearRule*) {
+    return RuleKind::Clear;
+}
+RuleKind KindOf(const BackupRule*) {
+    return RuleKind::Backup;
+}
+
+template <class Record>
+std::string Label(const Record& r) {
+    return RunLogText::Rule(KindOf(&r), r.rule_id, FieldText(r.description));
+}
+
+}  // namespace
+
+class Engine::Context final : public RunContext {
+  public:
+    explicit Context(Engine& engine) : m_engine(engine) {}
+    void Log(const std::string& line) override { m_engine.m_log.Post(line); }
+    bool Cancelled() const override { return m_engine.m_cancel.load(); }
+    int64_t NowUtc() const override { return m_engine.m_clock->NowUtc(); }
+
+  private:
+    Engine& m_engine;
+};
+
+Engine::Engine(EngineOptions options)
+    : m_folder(std::move(options.dataFolder)),
+      m_clock(options.clock ? std::move(options.clock) : MakeSystemClock()),
+      m_makeRunner(options.makeRunner ? std::move(options.makeRunner) : RunnerFactory([] {
+          return std::make_unique<UnavailableTaskRunner>();
+      })),
+      m_workerCount(std::max(1, options.workers)),
+      m_maxSleep(options.maxSleep),
+      m_store(m_folder) {}
+
+Engine::~Engine() {
+    Shutdown();
+}
+
+void Engine::Start() {
+    std::lock_guard lock(m_mutex);
+    if (m_started) return;
+    m_log.Start();
+    m_folderLock = platform::TryLockFolder(m_folder);
+    if (!m_folderLock) {
+        m_refuse = KIVO_E_STORE_LOCKED;
+        m_log.Post(RunLogText::FolderLocked(shared::GbkFromPath(m_folder).value_or("?")));
+    }
+    LoadLocked();
+    m_context = std::make_unique<Context>(*this);
+    m_manualRunner = m_makeRunner();
+    for (int i = 0; i < m_workerCount; ++i) m_runners.push_back(m_makeRunner());
+    m_started = true;
+    m_scheduler = std::thread([this] { SchedulerLoop(); });
+    for (auto& runner : m_runners) m_workers.emplace_back([this, r = runner.get()] { WorkerLoop(*r); });
+}
+
+void Engine::Shutdown() {
+    bool wasAutoRunning = false;
+    size_t dropped = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_started || m_stopping) return;
+        m_stopping = true;
+        m_cancel = true;
+        wasAutoRunning = m_autoRunning.exchange(false);
+        dropped = m_queue.size();
+        for (const Job& job : m_queue) m_busy.erase(job.id);
+        m_queue.clear();
+    }
+    m_schedulerCv.notify_all();
+    m_workCv.notify_all();
+    m_evaluatedCv.notify_all();
+    m_idleCv.notify_all();
+    if (m_scheduler.joinable()) m_scheduler.join();
+    for (auto& worker : m_workers) worker.join();
+    m_workers.clear();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_timesDirty && m_refuse == KIVO_OK && !m_store.Save(m_set))
+            m_log.Post(RunLogText::TimesSaveFailed());
+        if (wasAutoRunning) m_log.Post(RunLogText::AutoRunStopped());
+        if (dropped) m_log.Post(RunLogText::QueuedRunsCancelled(dropped));
+    }
+    m_log.Stop();
+    std::lock_guard lock(m_mutex);
+    m_folderLock.reset();
+}
+
+void Engine::LoadLocked() {
+    RuleStore::Loaded loaded = m_store.Load(m_clock->NowUtc(), m_folderLock != nullptr);
+    m_set = std::move(loaded.rules);
+    for (auto& line : loaded.logLines) m_log.Post(std::move(line));
+    if (m_folderLock) m_refuse = loaded.refuse;
+    m_timesDirty = false;
+}
+
+int Engine::CheckWritableLocked(std::string_view what) {
+    if (m_refuse == KIVO_E_STORE_LOCKED) {
+        // The other engine may have gone: take the folder over and start from what it left.
+        if (auto lock = platform::TryLockFolder(m_folder)) {
+            m_folderLock = std::move(lock);
+            m_log.Post(RunLogText::LockTakenOver());
+            LoadLocked();
+        }
+    }
+    if (m_refuse == KIVO_E_STORE_LOCKED) {
+        m_log.Post(RunLogText::ChangeRefused(what));
+    } else if (m_refuse != KIVO_OK) {
+        m_log.Post(RunLogText::StoreReadOnly(what));
+    }
+    return m_refuse;
+}
+
+bool Engine::SaveLocked(const RuleSet& next, std::string_view what) {
+    if (!m_store.Save(next)) {
+        m_log.Post(RunLogText::SaveFailed(what));
+        return false;
+    }
+    m_timesDirty = false;
+    m_timesSaveFailed = false;
+    return true;
+}
+
+void Engine::WakeSchedulerLocked() {
+    ++m_wakeGeneration;
+    m_schedulerCv.notify_all();
+}
+
+int Engine::AutoRun() {
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    if (int rc = CheckWritableLocked("启动自动运行")) return rc;
+    if (m_autoRunning) return KIVO_OK;
+    m_autoRunning = true;
+    m_log.Post(RunLogText::AutoRunStarted());
+    WakeSchedulerLocked();
+    return KIVO_OK;
+}
+
+int Engine::StopRun() {
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    if (!m_autoRunning) return KIVO_OK;
+    m_autoRunning = false;
+    m_log.Post(RunLogText::AutoRunStopped());
+    WakeSchedulerLocked();
+    return KIVO_OK;
+}
+
+int Engine::ManRun(int32_t id) {
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    if (int rc = CheckWritableLocked("手动运行规则 " + std::to_string(id))) return rc;
+    int enabled = 0;
+    if (auto c = m_set.clear.find(id); c != m_set.clear.end()) {
+        enabled = c->second.rule.enabled;
+    } else if (auto b = m_set.backup.find(id); b != m_set.backup.end()) {
+        enabled = b->second.rule.enabled;
+    } else {
+        return KIVO_E_UNKNOWN_RULE;
+    }
+    if (enabled != 1) return KIVO_E_RULE_DISABLED;
+    if (m_busy.count(id)) return KIVO_E_RULE_BUSY;
+    m_queue.push_back(Job{id, RunTrigger::Manual, 0});
+    m_busy.insert(id);
+    m_workCv.notify_one();
+    return KIVO_OK;
+}
+
+int Engine::EnableRule(int32_t id, int flag) {
+    if (flag != 0 && flag != 1) return KIVO_E_BAD_FLAG;
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    auto apply = [&](auto& rules) -> int {
+        auto it = rules.find(id);
+        if (it->second.rule.enabled == flag) return KIVO_OK;
+        if (int rc = CheckWritableLocked(flag ? "启用规则" : "禁用规则")) return rc;
+        RuleSet next = m_set;
+        auto& entry = RulesOf<std::decay_t<decltype(it->second.rule)>>(next).at(id);
+        entry.rule.enabled = flag;
+        if (flag) entry.times.since = m_clock->NowUtc();  // no catch-up for the time it was off
+        if (!SaveLocked(next, flag ? "启用规则" : "禁用规则")) return KIVO_E_STORE_WRITE;
+        m_set = std::move(next);
+        WakeSchedulerLocked();
+        return KIVO_OK;
+    };
+    if (m_set.clear.count(id)) return apply(m_set.clear);
+    if (m_set.backup.count(id)) return apply(m_set.backup);
+    return KIVO_E_UNKNOWN_RULE;
+}
+
+int Engine::DeleteRule(int32_t id) {
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    if (!m_set.clear.count(id) && !m_set.backup.count(id)) return KIVO_E_UNKNOWN_RULE;
+    if (int rc = CheckWritableLocked("删除规则")) return rc;
+    RuleSet next = m_set;
+    if (!next.clear.erase(id) && !next.backup.erase(id)) return KIVO_E_UNKNOWN_RULE;  // gone in a reload
+    if (!SaveLocked(next, "删除规则")) return KIVO_E_STORE_WRITE;
+    m_set = std::move(next);
+    WakeSchedulerLocked();
+    return KIVO_OK;
+}
+
+template <class Record>
+int Engine::Add(Record* rule) {
+    if (!rule) return KIVO_E_NULL_ARGUMENT;
+    Record record;
+    std::memcpy(&record, rule, sizeof record);
+    if (int rc = Validate(record)) return rc;
+    Tidy(record);
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    if (int rc = CheckWritableLocked("添加规则")) return rc;
+    if (RulesOf<Record>(m_set).size() >= RuleSet::kMaxRulesPerKind ||
+        m_set.nextId == std::numeric_limits<int32_t>::max())
+        return KIVO_E_TOO_MANY_RULES;
+    RuleSet next = m_set;
+    record.rule_id = next.nextId++;
+    const int64_t now = m_clock->NowUtc();
+    RulesOf<Record>(next)[record.rule_id] = StoredRule<Record>{record, RuleTimes{now, 0, 0}};
+    if (!SaveLocked(next, "添加规则")) return KIVO_E_STORE_WRITE;
+    m_set = std::move(next);
+    rule->rule_id = record.rule_id;
+    WakeSchedulerLocked();
+    return KIVO_OK;
+}
+
+template <class Record>
+int Engine::Update(const Record* rule) {
+    if (!rule) return KIVO_E_NULL_ARGUMENT;
+    Record record;
+    std::memcpy(&record, rule, sizeof record);
+    if (int rc = Validate(record)) return rc;
+    Tidy(record);
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    const int32_t id = record.rule_id;
+    if (!RulesOf<Record>(m_set).count(id))
+        return OtherKindHas<Record>(m_set, id) ? KIVO_E_WRONG_KIND : KIVO_E_UNKNOWN_RULE;
+    if (int rc = CheckWritableLocked("修改规则")) return rc;
+    RuleSet next = m_set;
+    auto it = RulesOf<Record>(next).find(id);
+    if (it == RulesOf<Record>(next).end()) return KIVO_E_UNKNOWN_RULE;  // gone in a reload
+    StoredRule<Record>& entry = it->second;
+    if (std::memcmp(&entry.rule, &record, sizeof record) == 0) return KIVO_OK;
+    const bool restart = std::memcmp(&entry.rule.schedule, &record.schedule, sizeof(RunSchedule)) != 0 ||
+                         (entry.rule.enabled == 0 && record.enabled == 1);
+    entry.rule = record;
+    if (restart) entry.times.since = m_clock->NowUtc();
+    if (!SaveLocked(next, "修改规则")) return KIVO_E_STORE_WRITE;
+    m_set = std::move(next);
+    WakeSchedulerLocked();
+    return KIVO_OK;
+}
+
+template <class Record>
+int Engine::Get(int32_t id, Record* out) {
+    if (!out) return KIVO_E_NULL_ARGUMENT;
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    auto& rules = RulesOf<Record>(m_set);
+    auto it = rules.find(id);
+    if (it == rules.end()) return OtherKindHas<Record>(m_set, id) ? KIVO_E_WRONG_KIND : KIVO_E_UNKNOWN_RULE;
+    std::memcpy(out, &it->second.rule, sizeof(Record));
+    return KIVO_OK;
+}
+
+template <class Record>
+int Engine::List(Record* out) {
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    auto& rules = RulesOf<Record>(m_set);
+    Announced& announced = m_announced[std::this_thread::get_id()];
+    std::optional<size_t>& count = std::is_same_v<Record, ClearRule> ? announced.clear : announced.backup;
+    if (!out) {
+        count = rules.size();
+        return int(rules.size());
+    }
+    if (!count) return 0;  // the buffer's size is unknown: write nothing
+    size_t written = 0;
+    for (const auto& [id, entry] : rules) {
+        if (written == *count) break;
+        std::memcpy(out + written, &entry.rule, sizeof(Record));
+        ++written;
+    }
+    std::memset(static_cast<void*>(out + written), 0, (*count - written) * sizeof(Record));
+    return int(written);
+}
+
+int Engine::ClearList(ClearRule* out) {
+    return List(out);
+}
+int Engine::BackupList(BackupRule* out) {
+    return List(out);
+}
+int Engine::GetClear(int32_t id, ClearRule* out) {
+    return Get(id, out);
+}
+int Engine::GetBackup(int32_t id, BackupRule* out) {
+    return Get(id, out);
+}
+int Engine::AddClear(ClearRule* rule) {
+    return Add(rule);
+}
+int Engine::AddBackup(BackupRule* rule) {
+    return Add(rule);
+}
+int Engine::UpdateClear(const ClearRule* rule) {
+    return Update(rule);
+}
+int Engine::UpdateBackup(const BackupRule* rule) {
+    return Update(rule);
+}
+
+int Engine::Backup(const char* sourceFolder, const char* backupFile) {
+    if (int rc = ValidateArgumentText(sourceFolder)) return rc;
+    if (int rc = ValidateArgumentText(backupFile)) return rc;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    }
+    std::lock_guard manual(m_manualMutex);
+    try {
+        return m_manualRunner->Backup(sourceFolder, backupFile, *m_context);
+    } catch (...) {
+        m_log.Post(RunLogText::InternalError("手动备份"));
+        return KIVO_E_INTERNAL;
+    }
+}
+
+int Engine::Restore(const char* backupFile, const char* targetFolder) {
+    if (int rc = ValidateArgumentText(backupFile)) return rc;
+    if (int rc = ValidateArgumentText(targetFolder)) return rc;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    }
+    std::lock_guard manual(m_manualMutex);
+    try {
+        return m_manualRunner->Restore(backupFile, targetFolder, *m_context);
+    } catch (...) {
+        m_log.Post(RunLogText::InternalError("手动还原"));
+        return KIVO_E_INTERNAL;
+    }
+}
+
+int64_t Engine::EvaluateLocked(int64_t now) {
+    const TimeZone zone = m_clock->Zone();
+    int64_t wake = kNever;
+    auto consider = [&](auto& entry) {
+        auto& rule = entry.rule;
+        RuleTimes& times = entry.times;
+        if (rule.enabled != 1) return;
+        const Scheduler::Due due =
+            Scheduler::CheckDue(rule.schedule, std::max(times.since, times.lastAuto), now, zone);
+        if (due.clockReset) {
+            times.since = times.lastAuto = now;
+            m_timesDirty = true;
+            m_log.Post(RunLogText::ClockSetBack(Label(rule)));
+        }
+        if (!due.due) {
+            wake = std::min(wake, due.occurrence);
+            return;
+        }
+        // The occurrence is used up whether it runs or is skipped, so it can never come twice.
+        times.lastAuto = now;
+        m_timesDirty = true;
+        if (m_busy.count(rule.rule_id)) {
+            m_log.Post(
+                RunLogText::OverlapSkipped(Label(rule), RunLogText::LocalMinute(due.occurrence, zone)));
+        } else {
+            m_queue.push_back(
+                Job{rule.rule_id, due.catchUp ? RunTrigger::CatchUp : RunTrigger::Scheduled, due.occurrence});
+            m_busy.insert(rule.rule_id);
+            m_workCv.notify_one();
+        }
+        wake = std::min(wake, Scheduler::NextOccurrence(rule.schedule, now, zone, now));
+    };
+    for (auto& [id, entry] : m_set.clear) consider(entry);
+    for (auto& [id, entry] : m_set.backup) consider(entry);
+    return wake;
+}
+
+void Engine::SchedulerLoop() {
+    EngineThreadMark mark;
+    std::unique_lock lock(m_mutex);
+    while (!m_stopping) {
+        const uint64_t generation = m_wakeGeneration;
+        const int64_t now = m_clock->NowUtc();
+        const int64_t wake = m_autoRunning ? EvaluateLocked(now) : kNever;
+        if (m_timesDirty && m_refuse == KIVO_OK) {
+            if (m_store.Save(m_set)) {
+                m_timesDirty = false;
+                m_timesSaveFailed = false;
+            } else if (!m_timesSaveFailed) {
+                m_timesSaveFailed = true;  // logged once; retried on every wake
+                m_log.Post(RunLogText::TimesSaveFailed());
+            }
+        }
+        m_evaluatedGeneration = generation;
+        m_evaluatedCv.notify_all();
+        auto sleep = m_maxSleep;
+        if (wake != kNever)
+            sleep = std::min<std::chrono::milliseconds>(
+                sleep, std::chrono::seconds(std::max<int64_t>(wake - now, 0)));
+        m_schedulerCv.wait_for(lock, sleep, [&] { return m_stopping || m_wakeGeneration != generation; });
+    }
+}
+
+void Engine::EvaluateNow() {
+    std::unique_lock lock(m_mutex);
+    if (!LiveLocked()) return;
+    WakeSchedulerLocked();
+    const uint64_t wanted = m_wakeGeneration;
+    m_evaluatedCv.wait(lock, [&] { return m_stopping || m_evaluatedGeneration >= wanted; });
+}
+
+void Engine::WaitIdle() {
+    {
+        std::unique_lock lock(m_mutex);
+        m_idleCv.wait(lock, [&] { return m_stopping || (m_queue.empty() && m_busy.empty()); });
+    }
+    m_log.Flush();
+}
+
+void Engine::WorkerLoop(TaskRunner& runner) {
+    EngineThreadMark mark;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_workCv.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
+        if (m_stopping) break;
+        const Job job = m_queue.front();
+        m_queue.pop_front();
+        auto finish = [&] {
+            m_busy.erase(job.id);
+            m_idleCv.notify_all();
+        };
+        auto clear = m_set.clear.find(job.id);
+        auto backup = m_set.backup.find(job.id);
+        const bool isClear = clear != m_set.clear.end();
+        if (!isClear && backup == m_set.backup.end()) {
+            m_log.Post(RunLogText::QueuedRunDropped(job.id));
+            finish();
+            continue;
+        }
+        // The run works on a copy: the rule may change or go while it runs.
+        ClearRule clearRule{};
+        BackupRule backupRule{};
+        RuleTimes* times = nullptr;
+        std::string label;
+        if (isClear) {
+            clearRule = clear->second.rule;
+            times = &clear->second.times;
+            label = Label(clearRule);
+        } else {
+            backupRule = backup->second.rule;
+            times = &backup->second.times;
+            label = Label(backupRule);
+        }
+        if ((isClear ? clearRule.enabled : backupRule.enabled) != 1) {
+            m_log.Post(RunLogText::DisabledRunDropped(label));
+            finish();
+            continue;
+        }
+        times->lastRun = m_clock->NowUtc();
+        m_timesDirty = true;
+        WakeSchedulerLocked();  // it saves the run time
+        const std::string scheduledAt = job.trigger == RunTrigger::CatchUp
+                                            ? RunLogText::LocalMinute(job.occurrence, m_clock->Zone())
+                                            : "";
+        lock.unlock();
+
+        m_log.Post(RunLogText::RunStarted(label, job.trigger, scheduledAt));
+        RunReport report;
+        try {
+            report =
+                isClear ? runner.RunClear(clearRule, *m_context) : runner.RunBackup(backupRule, *m_context);
+        } catch (...) {
+            report = RunReport{RunOutcome::Failed, "内部错误"};
+        }
+        m_log.Post(RunLogText::RunEnded(label, report));
+
+        lock.lock();
+        finish();
+    }
+}
+
+}  // namespace kivo

@@ -1,0 +1,54 @@
+// Delivers run-log lines to the registered callback from its own thread, one at a time, in order,
+// never while holding a lock an API call could need. Lines posted while no callback is registered wait
+// (up to kMaxQueued; beyond that the oldest are dropped and counted).
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine_api.h"
+
+namespace kivo {
+
+class LogSink {
+  public:
+    static constexpr size_t kMaxQueued = 4096;
+
+    LogSink() = default;
+    ~LogSink() { Stop(); }
+    LogSink(const LogSink&) = delete;
+    LogSink& operator=(const LogSink&) = delete;
+
+    void Start();
+    // Delivers what is queued (when a callback is registered), then ends the thread.
+    void Stop();
+
+    // A line being delivered when this returns may still reach the previous callback.
+    void SetCallback(KivoLogCallback callback, void* context);
+    void Post(std::string line);
+    // Waits until every queued line has been handed to the callback (at once when none is registered).
+    void Flush();
+
+    bool OnSinkThread() const;
+
+  private:
+    void Deliver();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<std::string> m_lines;
+    size_t m_dropped = 0;
+    KivoLogCallback m_callback = nullptr;
+    void* m_context = nullptr;
+    bool m_delivering = false;
+    bool m_stopping = false;
+    bool m_running = false;
+    std::thread m_thread;
+};
+
+}  // namespace kivo
