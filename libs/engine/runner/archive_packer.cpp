@@ -53,8 +53,10 @@ class PackVisitor final : public TreeVisitor {
 
     void File(const fs::Dir& parent, const fs::DirEntry& entry, const fs::NativeString& relative) override {
         fs::File in;
-        if (fs::Status s = parent.OpenRead(entry.name, in); !s) {
-            Fail(relative, s.error == fs::Error::NotFound ? "文件在备份过程中消失" : ReasonText(s));
+        fs::Status opened = AtSeam(m_options, RunnerOptions::Seam::OpenSource, relative);
+        if (opened) opened = parent.OpenRead(entry.name, in);
+        if (!opened) {
+            Fail(relative, opened.error == fs::Error::NotFound ? "文件在备份过程中消失" : ReasonText(opened));
             return;
         }
         // After the first fault the archive will not be kept; the rest is only checked for readability,
@@ -64,6 +66,9 @@ class PackVisitor final : public TreeVisitor {
         if (!name) return Fail(relative, "名称无法转换为 UTF-8");
         fs::Facts before;
         if (fs::Status s = in.GetFacts(before); !s) return Fail(relative, ReasonText(s));
+        if (fs::Status s = AtSeam(m_options, RunnerOptions::Seam::SourceOpened, relative); !s) {
+            return Fail(relative, ReasonText(s));
+        }
         if (!m_writer.BeginFile(*name, before.mtime, before.size)) return WriterFailed(relative);
         uint64_t done = 0;
         while (done < before.size) {

@@ -20,18 +20,24 @@ struct Totals {
 // Copies one file and checks that it stayed the same while it was read.
 class FileCopier {
   public:
-    FileCopier(RunContext& context, std::string_view sourceGbk, Totals& totals)
-        : m_context(context), m_source(sourceGbk), m_totals(totals) {}
+    FileCopier(RunContext& context, const RunnerOptions& options, std::string_view sourceGbk, Totals& totals)
+        : m_context(context), m_options(options), m_source(sourceGbk), m_totals(totals) {}
 
     // False only for a fault that ends the run (the backup volume is full).
     bool Copy(const fs::Dir& from, const fs::NativeString& name, const fs::Dir& to,
               const fs::NativeString& relative) {
         fs::File in;
-        if (fs::Status s = from.OpenRead(name, in); !s) {
-            return Fail(relative, s.error == fs::Error::NotFound ? "文件在备份过程中消失" : ReasonText(s));
+        fs::Status opened = AtSeam(m_options, RunnerOptions::Seam::OpenSource, relative);
+        if (opened) opened = from.OpenRead(name, in);
+        if (!opened) {
+            return Fail(relative,
+                        opened.error == fs::Error::NotFound ? "文件在备份过程中消失" : ReasonText(opened));
         }
         fs::Facts before;
         if (fs::Status s = in.GetFacts(before); !s) return Fail(relative, ReasonText(s));
+        if (fs::Status s = AtSeam(m_options, RunnerOptions::Seam::SourceOpened, relative); !s) {
+            return Fail(relative, ReasonText(s));
+        }
         fs::File out;
         if (fs::Status s = to.CreateFile(name, out); !s) {
             Fail(relative, "无法创建副本：" + ReasonText(s));
@@ -78,14 +84,19 @@ class FileCopier {
     }
 
     RunContext& m_context;
+    const RunnerOptions& m_options;
     std::string m_source;
     Totals& m_totals;
 };
 
 class CopyVisitor final : public TreeVisitor {
   public:
-    CopyVisitor(RunContext& context, std::string_view sourceGbk, fs::Dir destination, Totals& totals)
-        : m_context(context), m_source(sourceGbk), m_totals(totals), m_copier(context, sourceGbk, totals) {
+    CopyVisitor(RunContext& context, const RunnerOptions& options, std::string_view sourceGbk,
+                fs::Dir destination, Totals& totals)
+        : m_context(context),
+          m_source(sourceGbk),
+          m_totals(totals),
+          m_copier(context, options, sourceGbk, totals) {
         m_destinations.push_back(std::move(destination));
     }
 
@@ -269,12 +280,12 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
             RemoveTree(backup, tempName);
             return Failed("无法在 " + backupGbk + " 中创建备份：" + ReasonText(s));
         }
-        CopyVisitor visitor(context, sourceGbk, std::move(top), totals);
+        CopyVisitor visitor(context, m_options, sourceGbk, std::move(top), totals);
         WalkTree(sourceDir, visitor, {backup.Id(), set.Id()});
         cancelled = visitor.Cancelled();
         fatal = visitor.Fatal();
     } else {
-        FileCopier copier(context, sourceGbk, totals);
+        FileCopier copier(context, m_options, sourceGbk, totals);
         fatal = !copier.Copy(sourceParent, sourceName, set, fs::NativeString());
     }
 

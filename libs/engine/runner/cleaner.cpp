@@ -25,10 +25,11 @@ struct Totals {
 
 class CleanVisitor final : public TreeVisitor {
   public:
-    CleanVisitor(const CleanConditions& conditions, RunContext& context,
+    CleanVisitor(const RunnerOptions& options, const CleanConditions& conditions, RunContext& context,
                  const CleanConditions::LocalTime& local, std::string_view rootGbk, int64_t now, bool collect,
                  Totals& totals)
-        : m_conditions(conditions),
+        : m_options(options),
+          m_conditions(conditions),
           m_context(context),
           m_local(local),
           m_root(rootGbk),
@@ -81,7 +82,8 @@ class CleanVisitor final : public TreeVisitor {
 
     void Delete(const fs::Dir& parent, const fs::NativeString& name, const fs::FileId& id, uint64_t size,
                 const fs::NativeString& relative) {
-        fs::Status s = parent.DeleteFile(name, &id);
+        fs::Status s = AtSeam(m_options, RunnerOptions::Seam::DeleteFile, relative);
+        if (s) s = parent.DeleteFile(name, &id);
         if (s) {
             ++m_totals.deleted;
             m_totals.freed += size;
@@ -95,6 +97,7 @@ class CleanVisitor final : public TreeVisitor {
     bool Cancelled() const { return m_cancelled; }
 
   private:
+    const RunnerOptions& m_options;
     const CleanConditions& m_conditions;
     RunContext& m_context;
     const CleanConditions::LocalTime& m_local;
@@ -160,7 +163,8 @@ RunReport Cleaner::Run(const ClearRule& rule, RunContext& context) {
     const CleanConditions::LocalTime local =
         m_options.localTime ? m_options.localTime : CleanConditions::LocalTime(fs::LocalFromUtc);
     Totals totals;
-    CleanVisitor visitor(conditions, context, local, rootGbk, context.NowUtc(), minFree > 0, totals);
+    CleanVisitor visitor(m_options, conditions, context, local, rootGbk, context.NowUtc(), minFree > 0,
+                         totals);
     WalkTree(root, visitor, {});
 
     std::string freeNote;

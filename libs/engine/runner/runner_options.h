@@ -17,7 +17,18 @@ struct RunnerOptions {
     std::function<fs::CivilTime(int64_t)> localTime;
     // Seconds between the progress lines of a manual backup or restore.
     int progressSeconds = 5;
+
+    // Test seam for faults a test cannot cause for real (a locked file on POSIX, a file that changes
+    // while it is read): called at these points with the path below the run's root. A failed status
+    // is taken as the operation's own failure; a test may also change the file and return success.
+    enum class Seam { OpenSource, SourceOpened, DeleteFile };
+    std::function<fs::Status(Seam, const fs::NativeString& relative)> seam;
 };
+
+inline fs::Status AtSeam(const RunnerOptions& options, RunnerOptions::Seam seam,
+                         const fs::NativeString& relative) {
+    return options.seam ? options.seam(seam, relative) : fs::Status{};
+}
 
 std::unique_ptr<TaskRunner> MakeFileTaskRunner(RunnerOptions options);
 

@@ -1,0 +1,77 @@
+// Shared pieces of the runner tests: a run context that records, scratch folders, small file helpers,
+// and a raw ZIP builder for archives no honest writer would make.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rule_records.h"
+#include "task_runner.h"
+
+namespace kivo::test {
+
+class RecordingContext final : public RunContext {
+  public:
+    void Log(const std::string& line) override { lines.push_back(line); }
+    bool Cancelled() const override { return cancelAfterChecks >= 0 && ++checks > cancelAfterChecks; }
+    int64_t NowUtc() const override { return now; }
+
+    // Lines that contain the text.
+    std::vector<std::string> Matching(std::string_view text) const;
+
+    std::vector<std::string> lines;
+    int64_t now = 1700000000;  // 2023-11-14 22:13:20 UTC
+    int cancelAfterChecks = -1;
+    mutable int checks = 0;
+};
+
+// A fresh folder under the system's temporary folder, removed with everything in it afterwards.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+    std::filesystem::path operator/(std::string_view relative) const;
+
+  private:
+    std::filesystem::path m_path;
+};
+
+// UTF-8 text of a u8 literal.
+std::string U8(std::u8string_view text);
+// GBK text of a path, for a rule field or an API argument.
+std::string Gbk(const std::filesystem::path& path);
+
+void WriteFile(const std::filesystem::path& path, std::string_view content);
+std::string ReadFile(const std::filesystem::path& path);
+void SetMtime(const std::filesystem::path& path, int64_t mtime);
+int64_t Mtime(const std::filesystem::path& path);
+
+// Every file and folder below root (links as "-> target"), with file contents: compares trees exactly.
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& root);
+
+ClearRule MakeClearRule(const std::filesystem::path& folder);
+BackupRule MakeBackupRule(int32_t id, const std::filesystem::path& source,
+                          const std::filesystem::path& backup);
+
+// Runs a shell command; its exit status.
+int Shell(const std::string& command);
+
+// A ZIP archive built entry by entry, with nothing checked: for hostile and peer-like archives.
+struct RawEntry {
+    std::string name;
+    std::string data;
+    uint16_t madeBy = (3 << 8) | 20;
+    uint32_t externalAttributes = 0100644u << 16;
+    uint16_t flags = 0x0800;
+    bool deflate = false;
+};
+std::string BuildRawZip(const std::vector<RawEntry>& entries, std::string_view comment = {});
+
+}  // namespace kivo::test
