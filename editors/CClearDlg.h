@@ -1,0 +1,33 @@
+// The clean-rule editor (template 2011). The caller sets m_bNewRule, m_strCaption and m_rule and
+// runs it modally; IDOK means the engine accepted m_rule, anything else means nothing was sent.
+#pragma once
+
+#include <string>
+
+#include "CRuleEditorDlg.h"
+#include "clear_rule_form.h"
+#include "rule_records.h"
+
+class CClearDlg : public CRuleEditorDlg {
+  public:
+    CClearDlg();
+
+    ClearRule m_rule{};
+    // Last accepted texts of the time edits, and the date edits' texts, exchanged with the controls.
+    std::string m_strStartHour, m_strStartMinute, m_strEndHour, m_strEndMinute;
+    std::string m_strStartDate, m_strEndDate;
+
+  protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(fw::CDataExchange& dx) override;
+    bool OnCommand(WORD code, WORD id, HWND control) override;
+
+  private:
+    void LoadRule();
+    bool GatherRule();
+    void OnSave();
+    void OnFreeSpaceCheck();
+    void OnTimeFieldChange(int id);
+
+    bool m_bPuttingBack = false;
+};

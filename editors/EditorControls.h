@@ -1,0 +1,23 @@
+// The window side of the editors' checks: reading a control into the checks' input, and showing
+// a refused input the one way every editor dialog shows it.
+#pragma once
+
+#include "CWnd.h"
+#include "editor_input.h"
+
+// The text of a control as GBK, with whether every character had a GBK counterpart.
+editors::TextInput ReadInput(const fw::CWnd& dialog, int id);
+
+// The message box (owned by the dialog's top-level window, information icon, OK), then the
+// focus on the named control, with its whole text selected when the fault says so.
+void ShowInputFault(const fw::CWnd& dialog, const editors::InputFault& fault);
+
+// A plain message box of an editor: information icon and OK.
+void ShowEditorMessage(HWND owner, const std::string& textGbk, const char* captionGbk);
+
+// Selects an edit's whole text and scrolls the caret into view, leaving the focus where it is.
+void SelectWholeText(HWND edit);
+
+// Gives a dialog the application icon as its big and small icon.
+void SetDialogIcon(HWND dialog, HICON icon);
+HICON LoadAppIcon();
