@@ -1,5 +1,6 @@
 #include "backup_set_runner.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "backup_set_name.h"
@@ -39,7 +40,9 @@ class FileCopier {
             return Fail(relative, ReasonText(s));
         }
         fs::File out;
-        if (fs::Status s = to.CreateFile(name, out); !s) {
+        fs::Status created = AtSeam(m_options, RunnerOptions::Seam::CreateCopy, relative);
+        if (created) created = to.CreateFile(name, out);
+        if (fs::Status s = created; !s) {
             Fail(relative, "无法创建副本：" + ReasonText(s));
             return s.error != fs::Error::DiskFull;
         }
@@ -184,6 +187,7 @@ std::vector<OwnSet> OwnSets(const fs::Dir& folder, int32_t ruleId) {
         if (!mark || mark->ruleId != ruleId) continue;
         sets.push_back({e.name, *kind, *mark});
     }
+    std::sort(sets.begin(), sets.end(), [](const OwnSet& a, const OwnSet& b) { return a.name < b.name; });
     return sets;
 }
 

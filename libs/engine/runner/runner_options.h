@@ -21,7 +21,7 @@ struct RunnerOptions {
     // Test seam for faults a test cannot cause for real (a locked file on POSIX, a file that changes
     // while it is read): called at these points with the path below the run's root. A failed status
     // is taken as the operation's own failure; a test may also change the file and return success.
-    enum class Seam { OpenSource, SourceOpened, DeleteFile };
+    enum class Seam { OpenSource, SourceOpened, CreateCopy, DeleteFile };
     std::function<fs::Status(Seam, const fs::NativeString& relative)> seam;
 };
 
