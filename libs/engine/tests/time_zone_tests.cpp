@@ -8,6 +8,10 @@
 #include "civil_date.h"
 #include "platform.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using kivo::TimeZone;
 
 namespace {
@@ -166,7 +170,24 @@ TEST(TimeZone, WindowsEndOfDayAndFixedZones) {
     EXPECT_EQ(fixed.OffsetAt(Utc(2024, 7, 1, 0, 0)), 28800);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+TEST(TimeZone, PlatformZoneAgreesWithWindowsLocalTimeAllYear) {
+    const TimeZone zone = kivo::platform::CurrentTimeZone();
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    for (int64_t t = Utc(now.wYear, 1, 1, 0, 0); t < Utc(now.wYear + 1, 1, 1, 0, 0); t += 3 * 3600 + 60) {
+        ULARGE_INTEGER ticks;
+        ticks.QuadPart = uint64_t(t + 11644473600LL) * 10000000ULL;
+        const FILETIME ft{ticks.LowPart, ticks.HighPart};
+        SYSTEMTIME utc, local;
+        ASSERT_TRUE(FileTimeToSystemTime(&ft, &utc));
+        ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+        ASSERT_EQ(zone.ToLocal(t),
+                  Utc(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond))
+            << t;
+    }
+}
+#else
 TEST(TimeZone, PlatformReadsTheZoneNamedByTz) {
     const char* old = std::getenv("TZ");
     const std::string saved = old ? old : "";
