@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstring>
 
-#include "BrowseForFolder.h"
 #include "CBackupDlg.h"
 #include "dialog_test_support.h"
 #include "resource.h"
@@ -398,25 +397,6 @@ TEST_F(BackupEditor, TabFromTheBackupPathOrItsButtonEntersThePanel) {
     EXPECT_EQ(afterEdit, modeRadio);
     EXPECT_EQ(afterButton, modeRadio);
     EXPECT_EQ(afterDescription, source);  // elsewhere Tab keeps the normal order
-}
-
-TEST_F(BackupEditor, HelpIsAnsweredWithNothingShown) {
-    NewRule();
-    Open();
-    HELPINFO info{};
-    info.cbSize = sizeof info;
-    EXPECT_EQ(::SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info)), TRUE);
-    EXPECT_TRUE(services.messages.empty());
-}
-
-TEST(BrowseForFolderPicker, AsksForFileSystemFoldersWithAnEditBox) {
-    FakeServices services;
-    services.folders = {L"C:\\picked", L""};
-    EXPECT_EQ(BrowseForFolder(), L"C:\\picked");
-    EXPECT_EQ(BrowseForFolder(), L"");
-    ASSERT_EQ(services.pickers.size(), 2u);
-    EXPECT_EQ(services.pickers[1].titleOrFilter, L"请选择文件夹");
-    EXPECT_EQ(services.pickers[1].flags, 0x11u);
 }
 
 }  // namespace

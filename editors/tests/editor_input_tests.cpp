@@ -30,13 +30,5 @@ TEST(NumberReading, TakesLeadingDigitsAndSaturatesInsteadOfOverflowing) {
     EXPECT_EQ(ReadDecimal(std::string(400, '9')), INT32_MAX);
 }
 
-TEST(NumberReading, FormatsPlainAndTwoDigitTexts) {
-    EXPECT_EQ(DecimalText(0), "0");
-    EXPECT_EQ(DecimalText(-7), "-7");
-    EXPECT_EQ(TwoDigitText(6), "06");
-    EXPECT_EQ(TwoDigitText(23), "23");
-    EXPECT_EQ(TwoDigitText(655), "655");
-}
-
 }  // namespace
 }  // namespace editors
