@@ -77,8 +77,11 @@ std::string UtcStamp(int64_t utc) {
 std::filesystem::path SetAside(const std::filesystem::path& file, int64_t now) {
     std::error_code ec;
     for (int n = 1; n < 100; ++n) {
+        std::string suffix = ".damaged-";
+        suffix += UtcStamp(now);
+        if (n > 1) suffix.append("-").append(std::to_string(n));
         std::filesystem::path aside = file;
-        aside += ".damaged-" + UtcStamp(now) + (n > 1 ? "-" + std::to_string(n) : "");
+        aside += suffix;
         if (std::filesystem::exists(aside, ec)) continue;
         std::filesystem::rename(file, aside, ec);
         if (!ec) return aside;
