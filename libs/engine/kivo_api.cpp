@@ -13,7 +13,9 @@ namespace {
 
 std::mutex g_lifecycle;  // kivo_init / kivo_deinit, one at a time
 std::mutex g_mutex;      // the three below
-std::shared_ptr<kivo::Engine> g_engine;
+// Deliberately never destroyed: a process that ends without kivo_deinit has had its engine threads
+// killed already, and joining them from a static destructor could wait on a lock one of them held.
+std::shared_ptr<kivo::Engine>& g_engine = *new std::shared_ptr<kivo::Engine>;
 KivoLogCallback g_callback = nullptr;
 void* g_context = nullptr;
 

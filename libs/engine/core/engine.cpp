@@ -150,15 +150,17 @@ void Engine::LoadLocked() {
     m_timesDirty = false;
 }
 
-int Engine::CheckWritableLocked(std::string_view what) {
-    if (m_refuse == KIVO_E_STORE_LOCKED) {
-        // The other engine may have gone: take the folder over and start from what it left.
-        if (auto lock = platform::TryLockFolder(m_folder)) {
-            m_folderLock = std::move(lock);
-            m_log.Post(RunLogText::LockTakenOver());
-            LoadLocked();
-        }
+void Engine::TakeOverIfFreeLocked() {
+    if (m_refuse != KIVO_E_STORE_LOCKED) return;
+    // The other engine may have gone: take the folder over and start from what it left.
+    if (auto lock = platform::TryLockFolder(m_folder)) {
+        m_folderLock = std::move(lock);
+        m_log.Post(RunLogText::LockTakenOver());
+        LoadLocked();
     }
+}
+
+int Engine::RefuseChangeLocked(std::string_view what) {
     if (m_refuse == KIVO_E_STORE_LOCKED) {
         m_log.Post(RunLogText::ChangeRefused(what));
     } else if (m_refuse != KIVO_OK) {
@@ -185,7 +187,8 @@ void Engine::WakeSchedulerLocked() {
 int Engine::AutoRun() {
     std::lock_guard lock(m_mutex);
     if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
-    if (int rc = CheckWritableLocked("启动自动运行")) return rc;
+    TakeOverIfFreeLocked();
+    if (int rc = RefuseChangeLocked("启动自动运行")) return rc;
     if (m_autoRunning) return KIVO_OK;
     m_autoRunning = true;
     m_log.Post(RunLogText::AutoRunStarted());
@@ -206,7 +209,8 @@ int Engine::StopRun() {
 int Engine::ManRun(int32_t id) {
     std::lock_guard lock(m_mutex);
     if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
-    if (int rc = CheckWritableLocked("手动运行规则 " + std::to_string(id))) return rc;
+    TakeOverIfFreeLocked();
+    if (int rc = RefuseChangeLocked("手动运行规则 " + std::to_string(id))) return rc;
     int enabled = 0;
     if (auto c = m_set.clear.find(id); c != m_set.clear.end()) {
         enabled = c->second.rule.enabled;
@@ -227,31 +231,42 @@ int Engine::EnableRule(int32_t id, int flag) {
     if (flag != 0 && flag != 1) return KIVO_E_BAD_FLAG;
     std::lock_guard lock(m_mutex);
     if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
-    auto apply = [&](auto& rules) -> int {
-        auto it = rules.find(id);
-        if (it->second.rule.enabled == flag) return KIVO_OK;
-        if (int rc = CheckWritableLocked(flag ? "启用规则" : "禁用规则")) return rc;
-        RuleSet next = m_set;
-        auto& entry = RulesOf<std::decay_t<decltype(it->second.rule)>>(next).at(id);
+    TakeOverIfFreeLocked();
+    auto enabledOf = [&](const RuleSet& set) -> std::optional<int> {
+        if (auto c = set.clear.find(id); c != set.clear.end()) return c->second.rule.enabled;
+        if (auto b = set.backup.find(id); b != set.backup.end()) return b->second.rule.enabled;
+        return std::nullopt;
+    };
+    const std::optional<int> enabled = enabledOf(m_set);
+    if (!enabled) return KIVO_E_UNKNOWN_RULE;
+    if (*enabled == flag) return KIVO_OK;
+    const char* what = flag ? "启用规则" : "禁用规则";
+    if (int rc = RefuseChangeLocked(what)) return rc;
+    RuleSet next = m_set;
+    auto apply = [&](auto& entry) {
         entry.rule.enabled = flag;
         if (flag) entry.times.since = m_clock->NowUtc();  // no catch-up for the time it was off
-        if (!SaveLocked(next, flag ? "启用规则" : "禁用规则")) return KIVO_E_STORE_WRITE;
-        m_set = std::move(next);
-        WakeSchedulerLocked();
-        return KIVO_OK;
     };
-    if (m_set.clear.count(id)) return apply(m_set.clear);
-    if (m_set.backup.count(id)) return apply(m_set.backup);
-    return KIVO_E_UNKNOWN_RULE;
+    if (auto c = next.clear.find(id); c != next.clear.end()) {
+        apply(c->second);
+    } else if (auto b = next.backup.find(id); b != next.backup.end()) {
+        apply(b->second);
+    }
+    if (!SaveLocked(next, what)) return KIVO_E_STORE_WRITE;
+    m_set = std::move(next);
+    WakeSchedulerLocked();
+    return KIVO_OK;
 }
 
 int Engine::DeleteRule(int32_t id) {
     std::lock_guard lock(m_mutex);
     if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    TakeOverIfFreeLocked();
     if (!m_set.clear.count(id) && !m_set.backup.count(id)) return KIVO_E_UNKNOWN_RULE;
-    if (int rc = CheckWritableLocked("删除规则")) return rc;
+    if (int rc = RefuseChangeLocked("删除规则")) return rc;
     RuleSet next = m_set;
-    if (!next.clear.erase(id) && !next.backup.erase(id)) return KIVO_E_UNKNOWN_RULE;  // gone in a reload
+    next.clear.erase(id);
+    next.backup.erase(id);
     if (!SaveLocked(next, "删除规则")) return KIVO_E_STORE_WRITE;
     m_set = std::move(next);
     WakeSchedulerLocked();
@@ -267,7 +282,8 @@ int Engine::Add(Record* rule) {
     Tidy(record);
     std::lock_guard lock(m_mutex);
     if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
-    if (int rc = CheckWritableLocked("添加规则")) return rc;
+    TakeOverIfFreeLocked();
+    if (int rc = RefuseChangeLocked("添加规则")) return rc;
     if (RulesOf<Record>(m_set).size() >= RuleSet::kMaxRulesPerKind ||
         m_set.nextId == std::numeric_limits<int32_t>::max())
         return KIVO_E_TOO_MANY_RULES;
@@ -291,14 +307,13 @@ int Engine::Update(const Record* rule) {
     Tidy(record);
     std::lock_guard lock(m_mutex);
     if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    TakeOverIfFreeLocked();
     const int32_t id = record.rule_id;
     if (!RulesOf<Record>(m_set).count(id))
         return OtherKindHas<Record>(m_set, id) ? KIVO_E_WRONG_KIND : KIVO_E_UNKNOWN_RULE;
-    if (int rc = CheckWritableLocked("修改规则")) return rc;
+    if (int rc = RefuseChangeLocked("修改规则")) return rc;
     RuleSet next = m_set;
-    auto it = RulesOf<Record>(next).find(id);
-    if (it == RulesOf<Record>(next).end()) return KIVO_E_UNKNOWN_RULE;  // gone in a reload
-    StoredRule<Record>& entry = it->second;
+    StoredRule<Record>& entry = RulesOf<Record>(next).at(id);
     if (std::memcmp(&entry.rule, &record, sizeof record) == 0) return KIVO_OK;
     const bool restart = std::memcmp(&entry.rule.schedule, &record.schedule, sizeof(RunSchedule)) != 0 ||
                          (entry.rule.enabled == 0 && record.enabled == 1);

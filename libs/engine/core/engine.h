@@ -87,7 +87,10 @@ class Engine {
     class Context;
 
     bool LiveLocked() const { return m_started && !m_stopping; }
-    int CheckWritableLocked(std::string_view what);
+    // Changing operations first take the folder over when its holder has gone (reloading the rules),
+    // then look rules up, then refuse (logged) while the store cannot be changed.
+    void TakeOverIfFreeLocked();
+    int RefuseChangeLocked(std::string_view what);
     void LoadLocked();
     bool SaveLocked(const RuleSet& next, std::string_view what);
     void WakeSchedulerLocked();

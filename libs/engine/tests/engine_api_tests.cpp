@@ -360,10 +360,14 @@ TEST_F(EngineApi, SecondEngineOnTheFolderRefusesChangesUntilTheFirstHasGone) {
     ASSERT_EQ(m_engine->AddClear(&more), 0);  // id 2, written by the first engine
     m_engine.reset();
     secondLog.Clear();
+    EXPECT_EQ(second->EnableRule(2, 0), KIVO_OK);  // a rule it had not seen before taking over
     ClearRule third = ValidClearRule();
     EXPECT_EQ(second->AddClear(&third), KIVO_OK);
     EXPECT_EQ(third.rule_id, 3);
     EXPECT_EQ(ClearIds(*second), (std::vector<int32_t>{1, 2, 3}));
+    ClearRule two{};
+    ASSERT_EQ(second->GetClear(2, &two), KIVO_OK);
+    EXPECT_EQ(two.enabled, 0);
     second->WaitIdle();
     EXPECT_EQ(secondLog.Lines(), std::vector<std::string>{"另一个任务引擎已释放数据文件夹，重新读取规则"});
 }
