@@ -91,10 +91,13 @@ int kivo_regist_msg(KivoLogCallback callback, void* context) {
 }
 
 int kivo_is_run(void) {
-    return Guard([] {
+    // Not through Guard: a non-zero error code would read as "running".
+    try {
         auto engine = Current();
         return engine && engine->IsAutoRunning() ? 1 : 0;
-    });
+    } catch (...) {
+        return 0;
+    }
 }
 
 int kivo_auto_run(void) {
