@@ -96,10 +96,12 @@ void Engine::Start() {
     std::lock_guard lock(m_mutex);
     if (m_started) return;
     m_log.Start();
-    m_folderLock = platform::TryLockFolder(m_folder);
+    bool heldElsewhere = false;
+    m_folderLock = platform::TryLockFolder(m_folder, heldElsewhere);
     if (!m_folderLock) {
-        m_refuse = KIVO_E_STORE_LOCKED;
-        m_log.Post(RunLogText::FolderLocked(shared::GbkFromPath(m_folder).value_or("?")));
+        const std::string folder = shared::GbkFromPath(m_folder).value_or("?");
+        m_refuse = heldElsewhere ? KIVO_E_STORE_LOCKED : KIVO_E_STORE_WRITE;
+        m_log.Post(heldElsewhere ? RunLogText::FolderLocked(folder) : RunLogText::FolderUnusable(folder));
     }
     LoadLocked();
     m_context = std::make_unique<Context>(*this);
@@ -151,9 +153,11 @@ void Engine::LoadLocked() {
 }
 
 void Engine::TakeOverIfFreeLocked() {
-    if (m_refuse != KIVO_E_STORE_LOCKED) return;
-    // The other engine may have gone: take the folder over and start from what it left.
-    if (auto lock = platform::TryLockFolder(m_folder)) {
+    if (m_folderLock) return;
+    // The other engine may have gone (or the folder become usable): take it over and start from what
+    // it holds.
+    bool heldElsewhere = false;
+    if (auto lock = platform::TryLockFolder(m_folder, heldElsewhere)) {
         m_folderLock = std::move(lock);
         m_log.Post(RunLogText::LockTakenOver());
         LoadLocked();
@@ -161,7 +165,7 @@ void Engine::TakeOverIfFreeLocked() {
 }
 
 int Engine::RefuseChangeLocked(std::string_view what) {
-    if (m_refuse == KIVO_E_STORE_LOCKED) {
+    if (m_refuse == KIVO_E_STORE_LOCKED && !m_folderLock) {
         m_log.Post(RunLogText::ChangeRefused(what));
     } else if (m_refuse != KIVO_OK) {
         m_log.Post(RunLogText::StoreReadOnly(what));

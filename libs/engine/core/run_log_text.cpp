@@ -89,6 +89,10 @@ std::string RunLogText::FolderLocked(const std::string& folder) {
     return "错误：数据文件夹 " + folder + " 正被另一个任务引擎使用，本引擎不会更改其中的规则";
 }
 
+std::string RunLogText::FolderUnusable(const std::string& folder) {
+    return "错误：无法在数据文件夹 " + folder + " 中创建锁文件，本引擎不会更改其中的规则";
+}
+
 std::string RunLogText::ChangeRefused(std::string_view what) {
     std::string text = "错误：数据文件夹正被另一个任务引擎使用，拒绝";
     text += what;

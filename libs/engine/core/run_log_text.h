@@ -32,6 +32,7 @@ class RunLogText {
     static std::string QueuedRunsCancelled(size_t count);
     static std::string ClockSetBack(const std::string& rule);
     static std::string FolderLocked(const std::string& folder);
+    static std::string FolderUnusable(const std::string& folder);
     static std::string ChangeRefused(std::string_view what);
     static std::string StoreReadOnly(std::string_view what);
     static std::string SaveFailed(std::string_view what);

@@ -18,8 +18,9 @@ class FolderLock {
 };
 
 // The exclusive lock of a data folder (its file "kivo.lock"): a file opened without sharing on
-// Windows, flock on POSIX. Null when another engine holds it or the file cannot be opened.
-std::unique_ptr<FolderLock> TryLockFolder(const std::filesystem::path& folder);
+// Windows, flock on POSIX. Null when another engine holds it (`heldElsewhere` set) or the file cannot
+// be opened at all (`heldElsewhere` cleared).
+std::unique_ptr<FolderLock> TryLockFolder(const std::filesystem::path& folder, bool& heldElsewhere);
 
 // The system's time zone rules as they stand now (Windows: the control panel's zone; POSIX: TZ,
 // else /etc/localtime). UTC when they cannot be read.

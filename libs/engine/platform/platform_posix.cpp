@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -34,11 +35,13 @@ std::optional<TimeZone> ZoneFromTzFile(const std::filesystem::path& file) {
 
 }  // namespace
 
-std::unique_ptr<FolderLock> TryLockFolder(const std::filesystem::path& folder) {
+std::unique_ptr<FolderLock> TryLockFolder(const std::filesystem::path& folder, bool& heldElsewhere) {
+    heldElsewhere = false;
     const std::filesystem::path file = folder / "kivo.lock";
     int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        heldElsewhere = errno == EWOULDBLOCK;
         ::close(fd);
         return nullptr;
     }

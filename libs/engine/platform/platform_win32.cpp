@@ -27,11 +27,12 @@ bool IsSlash(char c) {
 
 }  // namespace
 
-std::unique_ptr<FolderLock> TryLockFolder(const std::filesystem::path& folder) {
+std::unique_ptr<FolderLock> TryLockFolder(const std::filesystem::path& folder, bool& heldElsewhere) {
     const std::wstring file = (folder / L"kivo.lock").wstring();
     // No sharing at all: a second engine's open fails with a sharing violation while this one lives.
     HANDLE h = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    heldElsewhere = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<SharingDeniedLock>(h);
 }

@@ -440,3 +440,22 @@ TEST(EngineLifecycle, CallsAfterShutdownAreRefusedAndAFreshEngineStartsAgain) {
     EXPECT_EQ(again->AddClear(&c), 0);
     EXPECT_EQ(ClearIds(*again), (std::vector<int32_t>{1, 2}));
 }
+
+TEST(EngineLifecycle, UnusableDataFolderRefusesChangesUntilItCanBeLocked) {
+    TempFolder base;
+    const std::filesystem::path folder = base.Path() / "not_yet";  // the lock file cannot be created
+    auto engine = StartEngine(folder, std::make_shared<FakeClock>(0), nullptr);
+    LogCollector log;
+    log.Register(*engine);
+    ClearRule c = ValidClearRule();
+    EXPECT_EQ(engine->AddClear(&c), KIVO_E_STORE_WRITE);
+    engine->WaitIdle();
+    const std::string gbk = *shared::GbkFromPath(folder);
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                               "错误：无法在数据文件夹 " + gbk + " 中创建锁文件，本引擎不会更改其中的规则",
+                               "错误：规则文件不能更改，拒绝添加规则",
+                           }));
+    std::filesystem::create_directories(folder);
+    EXPECT_EQ(engine->AddClear(&c), KIVO_OK);
+    EXPECT_EQ(ClearIds(*engine), (std::vector<int32_t>{1}));
+}
