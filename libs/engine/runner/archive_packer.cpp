@@ -190,8 +190,12 @@ int ArchivePacker::Run(const std::string& sourceGbk, const std::string& fileGbk,
     fs::NativeString tempName;
     fs::Status s{fs::Error::Exists, 0};
     for (int n = 1; n <= 100 && s.error == fs::Error::Exists; ++n) {
-        tempName = name + fs::NativeFromAscii("." + std::to_string(fs::ProcessId()) + "-" +
-                                              std::to_string(n) + ".tmp");
+        std::string suffix = ".";
+        suffix += std::to_string(fs::ProcessId());
+        suffix += '-';
+        suffix += std::to_string(n);
+        suffix += ".tmp";
+        tempName = name + fs::NativeFromAscii(suffix);
         s = folder.CreateFile(tempName, temp);
     }
     if (!s) return fail(KIVO_E_CREATE_FAILED, "无法创建临时文件：" + ReasonText(s));

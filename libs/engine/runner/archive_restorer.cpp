@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
+#include <map>
 #include <set>
 
 #include "engine_api.h"
@@ -55,6 +56,44 @@ class FolderChain {
     const fs::Dir& m_target;
     std::vector<fs::NativeString> m_names;
     std::vector<fs::Dir> m_dirs;
+};
+
+// Staged files wait in folders of at most 256, named by their entry's index: one flat folder of
+// many thousand files makes every create and rename search a long directory.
+constexpr size_t kBucketSize = 256;
+
+class StagingBuckets {
+  public:
+    explicit StagingBuckets(const fs::Dir& staging) : m_staging(staging) {}
+
+    static fs::NativeString FileName(size_t index) {
+        return fs::NativeFromAscii(std::to_string(index % kBucketSize));
+    }
+
+    // The bucket of an entry, made on first use when create is set.
+    fs::Status Get(size_t index, bool create, const fs::Dir*& out) {
+        const size_t bucket = index / kBucketSize;
+        auto it = m_open.find(bucket);
+        if (it == m_open.end()) {
+            if (m_open.size() >= 32) m_open.erase(m_open.begin());  // a few handles, not one per bucket
+            std::string text = "b";
+            text += std::to_string(bucket);
+            const fs::NativeString name = fs::NativeFromAscii(text);
+            if (create) {
+                if (fs::Status s = m_staging.MakeDir(name); !s && s.error != fs::Error::Exists) return s;
+            }
+            fs::Dir dir;
+            if (fs::Status s = m_staging.OpenDir(name, dir); !s) return s;
+            it = m_open.emplace(bucket, std::move(dir)).first;
+        }
+        out = &it->second;
+        return {};
+    }
+    void Close() { m_open.clear(); }
+
+  private:
+    const fs::Dir& m_staging;
+    std::map<size_t, fs::Dir> m_open;
 };
 
 int CodeOf(zip::ZipError error) {
@@ -181,7 +220,9 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
     fs::Dir staging;
     if (s) s = target.OpenDir(stagingName, staging);
     if (!s) return fail(KIVO_E_CREATE_FAILED, "无法在还原目录中创建临时目录：" + ReasonText(s));
+    StagingBuckets buckets(staging);
     auto discard = [&](int code, const std::string& why) {
+        buckets.Close();
         staging = fs::Dir();
         RemoveTree(target, stagingName);
         return fail(code, why);
@@ -195,8 +236,10 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         if (p.directory) continue;
         const zip::ZipEntry& e = entries[p.index];
         fs::File out;
-        const fs::NativeString stageName = fs::NativeFromAscii(std::to_string(p.index));
-        if (fs::Status c = staging.CreateFile(stageName, out); !c) {
+        const fs::Dir* bucket = nullptr;
+        fs::Status c = buckets.Get(p.index, true, bucket);
+        if (c) c = bucket->CreateFile(StagingBuckets::FileName(p.index), out);
+        if (!c) {
             return discard(c.error == fs::Error::DiskFull ? KIVO_E_WRITE_FAILED : KIVO_E_CREATE_FAILED,
                            "无法创建 " + GbkFromUtf8Lossy(e.name) + "：" + ReasonText(c));
         }
@@ -247,8 +290,10 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         const size_t folderCount = p.directory ? p.parts.size() : p.parts.size() - 1;
         fs::Status r = chain.Reach(p.parts, folderCount, foldersMade);
         if (r && !p.directory) {
-            r = staging.Rename(fs::NativeFromAscii(std::to_string(p.index)), chain.Current(), p.parts.back(),
-                               true);
+            const fs::Dir* bucket = nullptr;
+            r = buckets.Get(p.index, false, bucket);
+            if (r)
+                r = bucket->Rename(StagingBuckets::FileName(p.index), chain.Current(), p.parts.back(), true);
         }
         if (!r) {
             ++failures;
@@ -259,6 +304,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
             ++placed;
         }
     }
+    buckets.Close();
     staging = fs::Dir();
     if (fs::Status c = RemoveTree(target, stagingName); !c) {
         context.Log("删除临时目录失败：" + LogPath(targetGbk, stagingName) + "：" + ReasonText(c));

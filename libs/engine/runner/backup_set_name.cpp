@@ -45,7 +45,10 @@ std::string SetBaseName(int32_t ruleId, const fs::CivilTime& t, int sequence) {
     std::snprintf(buf, sizeof buf, "kivo-%d-%04d%02d%02d-%02d%02d%02d", int(ruleId), t.year, t.month, t.day,
                   t.hour, t.minute, t.second);
     std::string name = buf;
-    if (sequence > 1) name += "-" + std::to_string(sequence);
+    if (sequence > 1) {
+        name += '-';
+        name += std::to_string(sequence);
+    }
     return name;
 }
 
