@@ -4,6 +4,7 @@
 #include "engine_api.h"
 #include "runner_options.h"
 #include "runner_test_support.h"
+#include "zip_writer.h"
 
 namespace kivo {
 namespace {
@@ -128,6 +129,69 @@ with open(sys.argv[2], 'wb') as raw:
                                                   {"py/stored.bin", std::string(1000, '\0')}}));
     ASSERT_EQ(Restore(dir / "stream.zip", dir / "from-stream", context), KIVO_OK) << context.lines.back();
     EXPECT_EQ(test::ReadFile(dir / "from-stream/stream/b.txt"), "with data descriptors");
+}
+
+TEST(Archive, PeersReadOurZip64Records) {
+    ScratchDir dir;
+    std::string check = R"(
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+assert z.testzip() is None
+names = z.namelist()
+assert len(names) == int(sys.argv[2]), len(names)
+assert z.read(names[-1]) == sys.argv[3].encode(), names[-1]
+)";
+    test::WriteFile(dir / "check.py", check);
+    {
+        zip::MemorySink sink;
+        zip::ZipWriter writer(sink, {Z_DEFAULT_COMPRESSION, true});
+        ASSERT_TRUE(writer.AddDirectory("d/", 1700000000));
+        ASSERT_TRUE(writer.BeginFile("d/last.txt", 1700000000, 4));
+        ASSERT_TRUE(writer.Write("last", 4));
+        ASSERT_TRUE(writer.EndFile());
+        ASSERT_TRUE(writer.Finish());
+        test::WriteFile(dir / "forced.bkp", sink.Bytes());
+    }
+    {
+        zip::MemorySink sink;
+        zip::ZipWriter writer(sink);
+        for (int i = 0; i < 70000; ++i) {
+            ASSERT_TRUE(writer.BeginFile("f" + std::to_string(i), 1700000000, 1));
+            ASSERT_TRUE(writer.Write(i == 69999 ? "z" : "a", 1));
+            ASSERT_TRUE(writer.EndFile());
+        }
+        ASSERT_TRUE(writer.Finish());
+        test::WriteFile(dir / "many.bkp", sink.Bytes());
+    }
+    EXPECT_EQ(test::Shell("unzip -tq " + Quote(dir / "forced.bkp") + " >/dev/null"), 0);
+    EXPECT_EQ(test::Shell("python3 " + Quote(dir / "check.py") + " " + Quote(dir / "forced.bkp") + " 2 last"),
+              0);
+    EXPECT_EQ(test::Shell("unzip -tq " + Quote(dir / "many.bkp") + " >/dev/null"), 0);
+    EXPECT_EQ(test::Shell("python3 " + Quote(dir / "check.py") + " " + Quote(dir / "many.bkp") + " 70000 z"),
+              0);
+    RecordingContext context;
+    ASSERT_EQ(Restore(dir / "forced.bkp", dir / "out", context), KIVO_OK) << context.lines.back();
+    EXPECT_EQ(test::ReadFile(dir / "out/d/last.txt"), "last");
+}
+
+TEST(Archive, CancellingLeavesNoArchiveAndNoFiles) {
+    ScratchDir dir;
+    MakeSource(dir / "src");
+    RecordingContext packing;
+    packing.cancelAfterChecks = 2;
+    EXPECT_EQ(Backup(dir / "src", dir / "out.bkp", packing), KIVO_E_CANCELLED);
+    EXPECT_EQ(packing.lines.back(), "手动备份失败（错误代码 29）：任务引擎正在关闭，已删除未完成的备份文件");
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+        names.insert(e.path().filename().string());
+    EXPECT_EQ(names, std::set<std::string>{"src"});
+
+    RecordingContext context;
+    ASSERT_EQ(Backup(dir / "src", dir / "out.bkp", context), KIVO_OK);
+    RecordingContext restoring;
+    restoring.cancelAfterChecks = 2;
+    EXPECT_EQ(Restore(dir / "out.bkp", dir / "target", restoring), KIVO_E_CANCELLED);
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "target"));
 }
 
 TEST(Archive, RefusesAnArchiveInsideTheFolderItBacksUp) {
