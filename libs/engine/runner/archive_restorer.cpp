@@ -141,6 +141,9 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
     auto targetPath = shared::PathFromGbk(targetGbk);
     if (!filePath || !filePath->is_absolute())
         return fail(KIVO_E_SOURCE_MISSING, "备份文件不是有效的完整路径：" + fileGbk);
+    if (targetPath && !targetPath->has_filename() && targetPath->has_relative_path()) {
+        *targetPath = targetPath->parent_path();  // "D:\\out\\" names the folder out
+    }
     if (!targetPath || !targetPath->is_absolute()) {
         return fail(KIVO_E_TARGET_INVALID, "还原目录不是有效的完整路径：" + targetGbk);
     }
@@ -192,15 +195,29 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
     }
 
     fs::Dir target;
-    if (fs::Status s = fs::Dir::OpenOrCreate(*targetPath, target); !s) {
-        return fail(KIVO_E_TARGET_INVALID, "无法使用还原目录 " + targetGbk + "：" + ReasonText(s));
+    bool madeTarget = false;
+    fs::Status opened = fs::Dir::Open(*targetPath, target);
+    if (opened.error == fs::Error::NotFound) {
+        opened = fs::Dir::OpenOrCreate(*targetPath, target);
+        madeTarget = bool(opened);
     }
+    if (!opened)
+        return fail(KIVO_E_TARGET_INVALID, "无法使用还原目录 " + targetGbk + "：" + ReasonText(opened));
+    // A target folder that this restore made goes again when the restore fails (only while empty).
+    auto forgetTarget = [&] {
+        if (!madeTarget) return;
+        target = fs::Dir();
+        fs::Dir parent;
+        if (fs::Dir::Open(targetPath->parent_path(), parent))
+            parent.RemoveDir(targetPath->filename().native());
+    };
     uint64_t available = 0, total = 0;
     auto probe = [&] {
         return m_options.freeSpace ? m_options.freeSpace(target, available, total)
                                    : target.FreeSpace(available, total);
     };
     if (probe() && reader.TotalSize() > available) {
+        forgetTarget();
         return fail(KIVO_E_WRITE_FAILED, "磁盘空间不足：需要 " + Decimal(reader.TotalSize()) +
                                              " 字节，可用 " + Decimal(available) + " 字节");
     }
@@ -219,12 +236,16 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
     }
     fs::Dir staging;
     if (s) s = target.OpenDir(stagingName, staging);
-    if (!s) return fail(KIVO_E_CREATE_FAILED, "无法在还原目录中创建临时目录：" + ReasonText(s));
+    if (!s) {
+        forgetTarget();
+        return fail(KIVO_E_CREATE_FAILED, "无法在还原目录中创建临时目录：" + ReasonText(s));
+    }
     StagingBuckets buckets(staging);
     auto discard = [&](int code, const std::string& why) {
         buckets.Close();
         staging = fs::Dir();
         RemoveTree(target, stagingName);
+        forgetTarget();
         return fail(code, why);
     };
 
