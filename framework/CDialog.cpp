@@ -92,6 +92,8 @@ CDialog* CDialog::FromHandle(HWND hwnd) {
 bool CDialog::Create(int templateId, HWND parent) {
     m_nTemplateId = templateId;
     m_hParent = parent;
+    m_bEndLoop = false;
+    m_nModalResult = -1;
     CDialog* outer = t_creating;
     t_creating = this;
     HWND hwnd = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), parent,
@@ -125,9 +127,8 @@ INT_PTR CDialog::DoModal() {
 }
 
 INT_PTR CDialog::RunModalLoop() {
+    // An end asked for before the loop started (in OnInitDialog, say) ends it at once.
     m_bInModalLoop = true;
-    m_bEndLoop = false;
-    m_nModalResult = -1;
     MSG msg;
     while (!m_bEndLoop && m_hWnd) {
         BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
@@ -142,6 +143,7 @@ INT_PTR CDialog::RunModalLoop() {
         }
     }
     m_bInModalLoop = false;
+    m_bEndLoop = false;
     return m_nModalResult;
 }
 

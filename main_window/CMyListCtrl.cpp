@@ -16,6 +16,19 @@ void CMyListCtrl::MeasureItem(MEASUREITEMSTRUCT* item) {
     item->itemHeight = UINT(m_nRowHeight);
 }
 
+void CMyListCtrl::RemeasureRows() const {
+    // A list asks for the height of owner-drawn rows when its size changes; a size change to
+    // the same size is the documented way to make it ask again.
+    RECT rect;
+    ::GetWindowRect(m_hWnd, &rect);
+    WINDOWPOS pos{};
+    pos.hwnd = m_hWnd;
+    pos.cx = rect.right - rect.left;
+    pos.cy = rect.bottom - rect.top;
+    pos.flags = SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOOWNERZORDER | SWP_NOZORDER;
+    ::SendMessageW(m_hWnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
+}
+
 void CMyListCtrl::DrawItem(DRAWITEMSTRUCT* item) {
     const int row = int(item->itemID);
     HDC dc = item->hDC;

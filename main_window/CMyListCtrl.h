@@ -9,6 +9,8 @@ class CMyListCtrl : public fw::CListView {
     virtual ~CMyListCtrl() = default;
     virtual void DrawItem(DRAWITEMSTRUCT* item);
     virtual void MeasureItem(MEASUREITEMSTRUCT* item);
+    // Makes the list ask its row height again (after a change of view or font).
+    void RemeasureRows() const;
 
     // Fits one line of the 13-pixel run-log font with a small margin.
     int m_nRowHeight = 17;

@@ -108,6 +108,7 @@ void CPlanDeskDlg::InitLogList() {
     ::SetWindowLongW(list, GWL_STYLE, (style & ~LONG(LVS_SMALLICON)) | LVS_REPORT);
     m_lstLog.SetExtendedStyle(m_lstLog.GetExtendedStyle() | LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
     ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(m_pLogFont), TRUE);
+    m_lstLog.RemeasureRows();
     if (m_lstLog.InsertColumn(0, "时间", LVCFMT_CENTER, -1) >= 0) ++m_lstLog.m_nColumnCount;
     if (m_lstLog.InsertColumn(1, "内容", LVCFMT_LEFT, -1) >= 0) ++m_lstLog.m_nColumnCount;
     LoadColumnWidths(m_lstLog, "log");

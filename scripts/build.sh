@@ -10,5 +10,5 @@ case "$kind" in
   native) cfg=(-DCMAKE_BUILD_TYPE=Debug) ;;
   *) echo "usage: $0 win|native" >&2; exit 2 ;;
 esac
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" "${cfg[@]}" >/dev/null
+cmake -S "$root" -B "$build" "${cfg[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" "$@"

@@ -37,3 +37,21 @@ if [ ! -f "$WINEPREFIX/.plan_desk_ready" ]; then
   wineserver -w || true
   touch "$WINEPREFIX/.plan_desk_ready"
 fi
+
+# The dialogs ask for 宋体 and MS Shell Dlg (Tahoma under Wine), which a plain prefix lacks. Map them to
+# WenQuanYi Micro Hei, so Chinese renders the same whatever the locale (C.UTF-8 shows boxes otherwise).
+if [ ! -f "$WINEPREFIX/.plan_desk_fonts" ]; then
+  reg=$(mktemp --suffix=.reg)
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+    for face in 宋体 新宋体 SimSun NSimSun; do printf '"%s"="WenQuanYi Micro Hei"\r\n' "$face"; done
+    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+    link=$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei' | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 | tr -s ' \n' ',' | sed 's/^,//;s/,$//')
+    for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do printf '"%s"=hex(7):%s,00,00,00,00\r\n' "$face" "$link"; done
+  } | iconv -f UTF-8 -t UTF-16 > "$reg"
+  wine regedit /S "$reg" >/dev/null 2>&1
+  wineserver -w || true
+  rm -f "$reg"
+  touch "$WINEPREFIX/.plan_desk_fonts"
+fi

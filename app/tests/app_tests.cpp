@@ -23,14 +23,15 @@ std::vector<std::string> LibraryCalls() {
             call.find("_list(") != std::string::npos) {
             continue;
         }
-        if (call == "modify_sys_cfg_int" && !calls.empty() && calls.back() == "modify_sys_cfg_int x19") continue;
+        if (call == "modify_sys_cfg_int" && !calls.empty() && calls.back() == "modify_sys_cfg_int x19")
+            continue;
         calls.push_back(call == "modify_sys_cfg_int" ? "modify_sys_cfg_int x19" : call);
     }
     return calls;
 }
 
 class Application : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetFakes();
         CPlanDeskDlg::ResetFirstTickForTesting();
@@ -41,8 +42,13 @@ protected:
 TEST_F(Application, StartsTheLibrariesInOrderAndStopsThemInReverseAfterSavingWidths) {
     CPlanDeskApp app;
     ModalDriver driver;
-    driver.Until([] { return FindDialog(kLogin) != nullptr; }).Then([] { Click(FindDialog(kLogin), IDC_LOGIN_BUTTON); });
-    driver.Until([] { return FindDialog(L"备份与清理计划 v1.0") != nullptr && FindDialog(kLogin) == nullptr; })
+    driver.Until([] { return FindDialog(kLogin) != nullptr; }).Then([] {
+        Type(FindDialog(kLogin), IDC_LOGIN_USER, L"op");
+        Type(FindDialog(kLogin), IDC_LOGIN_PASSWORD, L"pw");
+        Click(FindDialog(kLogin), IDC_LOGIN_BUTTON);
+    });
+    driver
+        .Until([] { return FindDialog(L"备份与清理计划 v1.0") != nullptr && FindDialog(kLogin) == nullptr; })
         .Then([] { ::PostMessageW(FindDialog(L"备份与清理计划 v1.0"), WM_CLOSE, 0, 0); });
     driver.Run([&] {
         app.RunMainWindow();
@@ -50,8 +56,8 @@ TEST_F(Application, StartsTheLibrariesInOrderAndStopsThemInReverseAfterSavingWid
     });
     ASSERT_FALSE(driver.TimedOut());
     EXPECT_EQ(LibraryCalls(), (std::vector<std::string>{"settings_start", "account_start", "kivo_init",
-                                                        "modify_sys_cfg_int x19", "kivo_deinit", "account_stop",
-                                                        "settings_stop"}));
+                                                        "modify_sys_cfg_int x19", "kivo_deinit",
+                                                        "account_stop", "settings_stop"}));
     EXPECT_EQ(Fakes().settingWrites.size(), 19u);
     EXPECT_EQ(std::count(Fakes().calls.begin(), Fakes().calls.end(), "kivo_regist_msg"), 1);
 }
@@ -68,8 +74,8 @@ TEST_F(Application, LeavingTheLoginWithEscapeShutsEverythingDown) {
     });
     ASSERT_FALSE(driver.TimedOut());
     EXPECT_EQ(LibraryCalls(), (std::vector<std::string>{"settings_start", "account_start", "kivo_init",
-                                                        "modify_sys_cfg_int x19", "kivo_deinit", "account_stop",
-                                                        "settings_stop"}));
+                                                        "modify_sys_cfg_int x19", "kivo_deinit",
+                                                        "account_stop", "settings_stop"}));
     EXPECT_TRUE(Fakes().logins.empty());
 }
 

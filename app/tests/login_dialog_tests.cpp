@@ -25,7 +25,7 @@ struct Seen {
 };
 
 class LoginDialog : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetFakes(); }
 
     // Fills the fields, presses the login button, records what happened, then leaves with Esc
@@ -93,7 +93,9 @@ TEST_F(LoginDialog, EveryRefusalShowsItsMessageAndPlacesTheFocus) {
         EXPECT_EQ(seen.messages[0].type, UINT(MB_OK | MB_ICONINFORMATION));
         EXPECT_NE(seen.messages[0].owner, nullptr);
         EXPECT_EQ(seen.focus, c.focus);
-        if (c.selected) EXPECT_EQ(seen.selection, seen.whole);
+        if (c.selected) {
+            EXPECT_EQ(seen.selection, seen.whole);
+        }
         EXPECT_EQ(Fakes().logins.size(), logins + (c.calledLogin ? 1 : 0));
     }
 }

@@ -132,3 +132,26 @@ TEST(Dialog, HelpIsAnsweredAndExceptionsStayInside) {
 }
 
 }  // namespace
+
+namespace {
+
+class EndsAtOnce : public fw::CDialog {
+  public:
+    EndsAtOnce() : CDialog(kParent) {}
+
+  protected:
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        EndDialog(IDABORT);  // e.g. a part of the dialog could not be created
+        return TRUE;
+    }
+};
+
+TEST(Dialog, EndDuringInitEndsTheModalRunAtOnce) {
+    EndsAtOnce dialog;
+    ModalDriver driver(3000);
+    EXPECT_EQ(driver.Run([&] { return dialog.DoModal(); }), IDABORT);
+    EXPECT_FALSE(driver.TimedOut());
+}
+
+}  // namespace

@@ -18,7 +18,9 @@ namespace {
 
 constexpr int kRules = 10000;
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 }  // namespace
 
@@ -73,7 +75,8 @@ int main() {
         ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
         baseline = std::min(baseline, Seconds(start));
     }
-    std::printf("rule list fill: %d clean rules in %.3f s; bare list view %.3f s; ratio %.2f (goal <= 1.20)\n",
-                kRules, best, baseline, best / baseline);
+    std::printf(
+        "rule list fill: %d clean rules in %.3f s; bare list view %.3f s; ratio %.2f (goal <= 1.20)\n",
+        kRules, best, baseline, best / baseline);
     return 0;
 }

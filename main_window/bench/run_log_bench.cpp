@@ -31,7 +31,8 @@ int main() {
             auto start = Clock::now();
             DWORD_PTR ignored;
             ::SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
-            long long us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+            long long us =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
             if (us > longestUs) longestUs = us;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
@@ -54,7 +55,8 @@ int main() {
     done = true;
     producer.join();
     prober.join();
-    std::printf("run log burst: %d lines shown in %.2f s; longest user-interface stall %.1f ms (goal < 100 ms)\n",
-                kLines, seconds, double(longestUs) / 1000.0);
+    std::printf(
+        "run log burst: %d lines shown in %.2f s; longest user-interface stall %.1f ms (goal < 100 ms)\n",
+        kLines, seconds, double(longestUs) / 1000.0);
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "CPlanDeskDlg.h"
@@ -16,14 +17,16 @@ namespace testing_support {
 inline const wchar_t* kLoginCaptionW = L"登录 - 任务计划管理";
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetFakes();
         CPlanDeskDlg::ResetFirstTickForTesting();
     }
     void TearDown() override {
-        EndAllDialogs();
-        Pump();
+        // A login still waiting in the queue must not run after the test.
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, WM_SHOW_LOGIN, WM_SHOW_LOGIN, PM_REMOVE)) {
+        }
         window.reset();
         fw::SetMainWindow(nullptr);
     }
@@ -41,8 +44,18 @@ protected:
         HWND hwnd = Open();
         ModalDriver driver;
         driver.Until([] { return FindDialog(kLoginCaptionW) != nullptr; })
-            .Then([] { Click(FindDialog(kLoginCaptionW), IDC_LOGIN_BUTTON); })
-            .Until([] { return FindDialog(kLoginCaptionW) == nullptr; });
+            .Then([] {
+                HWND login = FindDialog(kLoginCaptionW);
+                Type(login, IDC_LOGIN_USER, L"op");
+                Type(login, IDC_LOGIN_PASSWORD, L"pw");
+                Click(login, IDC_LOGIN_BUTTON);
+            })
+            .Until([] { return FindDialog(kLoginCaptionW) == nullptr; })
+            // The first tick's automatic start comes at its own time; let it pass before the test acts.
+            .Until([] {
+                const auto& calls = Fakes().calls;
+                return std::find(calls.begin(), calls.end(), "kivo_auto_run") != calls.end();
+            });
         driver.RunSteps();
         EXPECT_FALSE(driver.TimedOut());
         return hwnd;

@@ -32,7 +32,7 @@ TEST_F(MainWindowFrame, ListsColumnsStylesAndCaption) {
         column.mask = LVCF_TEXT | LVCF_FMT;
         column.pszText = text;
         column.cchTextMax = 64;
-        ListView_GetColumn(list.GetSafeHwnd(), i, &column);
+        ::SendMessageW(list.GetSafeHwnd(), LVM_GETCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
         return std::pair<std::wstring, int>(text, column.fmt & LVCFMT_JUSTIFYMASK);
     };
     EXPECT_EQ(heading(window->m_lstLog, 0), std::make_pair(std::wstring(L"时间"), int(LVCFMT_CENTER)));
@@ -49,7 +49,8 @@ TEST_F(MainWindowFrame, ListsColumnsStylesAndCaption) {
     EXPECT_EQ(window->m_lstBackup.GetExtendedStyle(), 0x21u);
 
     LOGFONTW font{};
-    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Item(IDC_LOG_LIST), WM_GETFONT, 0, 0)), sizeof font, &font);
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Item(IDC_LOG_LIST), WM_GETFONT, 0, 0)), sizeof font,
+                 &font);
     EXPECT_EQ(font.lfHeight, 13);
     EXPECT_STREQ(font.lfFaceName, L"宋体");
     // The owner-drawn rows fit that font: the row height asked before WM_INITDIALOG was answered.
@@ -165,8 +166,9 @@ TEST_F(MainWindowFrame, LoginFillsCleanThenBackupList) {
     for (const std::string& call : Fakes().calls) {
         if (call.find("_list(") != std::string::npos) lists.push_back(call);
     }
-    EXPECT_EQ(lists, (std::vector<std::string>{"kivo_get_clear_list(null)", "kivo_get_clear_list(buffer)",
-                                               "kivo_get_backup_list(null)", "kivo_get_backup_list(buffer)"}));
+    EXPECT_EQ(lists,
+              (std::vector<std::string>{"kivo_get_clear_list(null)", "kivo_get_clear_list(buffer)",
+                                        "kivo_get_backup_list(null)", "kivo_get_backup_list(buffer)"}));
     EXPECT_EQ(window->m_lstClear.GetItemCount(), 1);
     EXPECT_EQ(window->m_lstBackup.GetItemCount(), 1);
     EXPECT_TRUE(window->IsVisible());

@@ -14,7 +14,7 @@ struct PopupSeen {
 };
 
 class RuleCommands : public MainWindowTest {
-protected:
+  protected:
     void Select(int listId, const std::vector<int>& rows) {
         HWND list = Item(listId);
         ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
@@ -28,7 +28,8 @@ protected:
         PopupSeen seen;
         ModalDriver driver;
         driver.Until([] { return ::FindWindowW(L"#32768", nullptr) != nullptr; }).Then([&] {
-            HMENU menu = reinterpret_cast<HMENU>(::SendMessageW(::FindWindowW(L"#32768", nullptr), MN_GETHMENU, 0, 0));
+            HMENU menu =
+                reinterpret_cast<HMENU>(::SendMessageW(::FindWindowW(L"#32768", nullptr), MN_GETHMENU, 0, 0));
             seen.opened = true;
             for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
                 UINT id = ::GetMenuItemID(menu, i);
@@ -60,8 +61,8 @@ TEST_F(RuleCommands, MenusHoldTheirItemsInOrder) {
                                  IDM_MANUAL_RUN}));
     EXPECT_EQ(window->m_nPopupList, 1);
     EXPECT_EQ(RightClick(IDC_BACKUP_LIST, {}).order,
-              (std::vector<UINT>{IDM_NEW_BACKUP_RULE, IDM_EDIT_BACKUP_RULE, IDM_TOGGLE_RULES, IDM_DELETE_RULES,
-                                 IDM_MANUAL_RUN}));
+              (std::vector<UINT>{IDM_NEW_BACKUP_RULE, IDM_EDIT_BACKUP_RULE, IDM_TOGGLE_RULES,
+                                 IDM_DELETE_RULES, IDM_MANUAL_RUN}));
     EXPECT_EQ(window->m_nPopupList, 0);
 }
 
@@ -69,25 +70,34 @@ TEST_F(RuleCommands, AvailabilityFollowsSelectionAndRunningState) {
     Fakes().clearRules = {MakeClearRule(1, 1, "a"), MakeClearRule(2, 1, "b"), MakeClearRule(3, 1, "c")};
     OpenLoggedIn();
     using Gray = std::map<UINT, bool>;
-    EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {}).grayed,
-              (Gray{{IDM_NEW_CLEAR_RULE, false}, {IDM_EDIT_CLEAR_RULE, true}, {IDM_TOGGLE_RULES, true},
-                    {IDM_DELETE_RULES, true}, {IDM_MANUAL_RUN, true}}));
+    EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {}).grayed, (Gray{{IDM_NEW_CLEAR_RULE, false},
+                                                           {IDM_EDIT_CLEAR_RULE, true},
+                                                           {IDM_TOGGLE_RULES, true},
+                                                           {IDM_DELETE_RULES, true},
+                                                           {IDM_MANUAL_RUN, true}}));
     EXPECT_TRUE(window->m_vecSelRows.empty());
-    EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {1}).grayed,
-              (Gray{{IDM_NEW_CLEAR_RULE, false}, {IDM_EDIT_CLEAR_RULE, false}, {IDM_TOGGLE_RULES, false},
-                    {IDM_DELETE_RULES, false}, {IDM_MANUAL_RUN, false}}));
-    EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {2, 0}).grayed,
-              (Gray{{IDM_NEW_CLEAR_RULE, true}, {IDM_EDIT_CLEAR_RULE, true}, {IDM_TOGGLE_RULES, false},
-                    {IDM_DELETE_RULES, false}, {IDM_MANUAL_RUN, true}}));
+    EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {1}).grayed, (Gray{{IDM_NEW_CLEAR_RULE, false},
+                                                            {IDM_EDIT_CLEAR_RULE, false},
+                                                            {IDM_TOGGLE_RULES, false},
+                                                            {IDM_DELETE_RULES, false},
+                                                            {IDM_MANUAL_RUN, false}}));
+    EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {2, 0}).grayed, (Gray{{IDM_NEW_CLEAR_RULE, true},
+                                                               {IDM_EDIT_CLEAR_RULE, true},
+                                                               {IDM_TOGGLE_RULES, false},
+                                                               {IDM_DELETE_RULES, false},
+                                                               {IDM_MANUAL_RUN, true}}));
     EXPECT_EQ(window->m_vecSelRows, (std::vector<int>{0, 2}));  // captured top first
     window->m_nRunState = 1;
-    EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {1}).grayed,
-              (Gray{{IDM_NEW_CLEAR_RULE, false}, {IDM_EDIT_CLEAR_RULE, false}, {IDM_TOGGLE_RULES, false},
-                    {IDM_DELETE_RULES, false}, {IDM_MANUAL_RUN, true}}));
+    EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {1}).grayed, (Gray{{IDM_NEW_CLEAR_RULE, false},
+                                                            {IDM_EDIT_CLEAR_RULE, false},
+                                                            {IDM_TOGGLE_RULES, false},
+                                                            {IDM_DELETE_RULES, false},
+                                                            {IDM_MANUAL_RUN, true}}));
 }
 
 TEST_F(RuleCommands, ToggleEnablesAllWhenAnyIsDisabledElseDisablesAll) {
-    Fakes().backupRules = {MakeBackupRule(11, 1, "a"), MakeBackupRule(12, 0, "b"), MakeBackupRule(13, 1, "c")};
+    Fakes().backupRules = {MakeBackupRule(11, 1, "a"), MakeBackupRule(12, 0, "b"),
+                           MakeBackupRule(13, 1, "c")};
     OpenLoggedIn();
     size_t from = Fakes().calls.size();
     EXPECT_EQ(RightClick(IDC_BACKUP_LIST, {0, 1}, IDM_TOGGLE_RULES).toggleText, L"启用(&U)");
@@ -196,8 +206,9 @@ TEST_F(RuleCommands, ChangeOfARuleTheEngineDidNotReturnRefillsTheList) {
     });
     size_t from = Fakes().calls.size();
     driver.Run([&] { return RightClick(IDC_BACKUP_LIST, {0}, IDM_EDIT_BACKUP_RULE).opened; });
-    EXPECT_EQ(CallsSince(from), (std::vector<std::string>{"kivo_get_backup(8)", "kivo_update_backup",
-                                                          "kivo_get_backup_list(null)", "kivo_get_backup_list(buffer)"}));
+    EXPECT_EQ(CallsSince(from),
+              (std::vector<std::string>{"kivo_get_backup(8)", "kivo_update_backup",
+                                        "kivo_get_backup_list(null)", "kivo_get_backup_list(buffer)"}));
     EXPECT_EQ(window->m_lstBackup.GetItemText(0, 0), "99");  // the engine's view, not a row of zeros
 }
 
@@ -229,9 +240,12 @@ TEST_F(RuleCommands, ManualRestoreIsUnreachableWhileRunning) {
     Fakes().isRun = 0;
     ModalDriver opens;
     opens.Until([&] { return ::IsWindowEnabled(Item(IDC_MANUAL_RESTORE)) != FALSE; })
-        .Then([&] { Click(window->GetSafeHwnd(), IDC_MANUAL_RESTORE); })  // runs the dialog; later steps run inside it
+        .Then([&] {
+            Click(window->GetSafeHwnd(), IDC_MANUAL_RESTORE);
+        })  // runs the dialog; later steps run inside it
         .Until([] { return FindDialog(L"手动备份与还原") != nullptr; })
-        .Then([] { PressKey(::GetDlgItem(FindDialog(L"手动备份与还原"), IDC_PICK_RESTORE_FILE), VK_ESCAPE); });
+        .Then(
+            [] { PressKey(::GetDlgItem(FindDialog(L"手动备份与还原"), IDC_PICK_RESTORE_FILE), VK_ESCAPE); });
     opens.RunSteps();
     EXPECT_FALSE(opens.TimedOut());
     EXPECT_TRUE(Fakes().restores.empty());

@@ -28,8 +28,8 @@ TEST_F(RuleLists, FillShowsTheEnginesRecordsInOrder) {
     window->FillBackupList();
     ASSERT_EQ(window->m_lstClear.GetItemCount(), 2);
     EXPECT_EQ(Row(window->m_lstClear, 0, 10),
-              (std::vector<std::string>{"7", "清理日志", "禁用", "C:\\data", "20", "周三 周五 周日 09:30", "3", "",
-                                        "0,500", "00:00,06:00"}));
+              (std::vector<std::string>{"7", "清理日志", "禁用", "C:\\data", "20", "周三 周五 周日 09:30",
+                                        "3", "", "0,500", "00:00,06:00"}));
     EXPECT_EQ(window->m_lstClear.GetItemText(1, 0), "9");
     EXPECT_EQ(Row(window->m_lstBackup, 0, 7),
               (std::vector<std::string>{"8", "备份", "启用", "C:\\src", "D:\\bak", "每天 23:00", "0"}));

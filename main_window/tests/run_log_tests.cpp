@@ -17,7 +17,6 @@ void DeliverLines(HWND window) {
 
 TEST_F(RunLog, KeepsAtMost513RowsNewestLastAndVisible) {
     HWND hwnd = Open();
-    ::ShowWindow(hwnd, SW_SHOW);
     for (int i = 0; i < 600; ++i) {
         EngineLogCallback(("line " + std::to_string(i)).c_str(), hwnd);
         DeliverLines(hwnd);
@@ -66,8 +65,10 @@ TEST_F(RunLog, BurstFromAWorkerThreadLosesNothingBeforeTheCap) {
         for (int i = 0; i < kLines; ++i) EngineLogCallback(("burst " + std::to_string(i)).c_str(), hwnd);
     });
     ModalDriver driver(60000);
-    driver.Until([&] { return window->m_lstLog.GetItemCount() == 513 &&
-                              window->m_lstLog.GetItemText(512, 1) == "burst " + std::to_string(kLines - 1); });
+    driver.Until([&] {
+        return window->m_lstLog.GetItemCount() == 513 &&
+               window->m_lstLog.GetItemText(512, 1) == "burst " + std::to_string(kLines - 1);
+    });
     driver.Then([&] { window->EndModalLoop(0); });
     driver.Run([&] { return window->RunModalLoop(); });
     producer.join();
@@ -94,9 +95,10 @@ RowPixels ReadRow(HWND list, int row) {
     HGDIOBJ old = ::SelectObject(memory, bitmap);
     ::SendMessageW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
     RowPixels pixels;
-    pixels.background = ::GetPixel(memory, bounds.right - 3, bounds.top + 1);
+    pixels.background = ::GetPixel(memory, bounds.left + 2, bounds.top + 1);  // left of the text
     for (int y = bounds.top; y < bounds.bottom; ++y) {
-        for (int x = bounds.left; x < std::min(bounds.right, client.right); ++x) pixels.found.insert(::GetPixel(memory, x, y));
+        for (int x = bounds.left; x < std::min(bounds.right, client.right); ++x)
+            pixels.found.insert(::GetPixel(memory, x, y));
     }
     ::SelectObject(memory, old);
     ::DeleteObject(bitmap);

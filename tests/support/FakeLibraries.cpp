@@ -32,11 +32,12 @@ std::string WithId(const char* name, int id) {
 }
 
 template <typename Rule>
-int List(const char* name, std::vector<Rule>& rules, int countOverride, Rule* array) {
+int List(const char* name, std::vector<Rule>& rules, std::optional<int> countOverride, Rule* array) {
     Record(std::string(name) + (array ? "(buffer)" : "(null)"));
-    int count = countOverride >= 0 ? countOverride : int(rules.size());
+    int count = countOverride.value_or(int(rules.size()));
     if (!array) return count;
-    std::memcpy(array, rules.data(), sizeof(Rule) * std::min<size_t>(size_t(count), rules.size()));
+    if (count > 0)
+        std::memcpy(array, rules.data(), sizeof(Rule) * std::min<size_t>(size_t(count), rules.size()));
     return count;
 }
 

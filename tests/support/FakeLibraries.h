@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,8 +19,8 @@ struct FakeLibraries {
     // Task engine
     std::vector<ClearRule> clearRules;
     std::vector<BackupRule> backupRules;
-    int clearCountOverride = -1;  // >= 0: what the count call answers instead of clearRules.size()
-    int backupCountOverride = -1;
+    std::optional<int> clearCountOverride;  // what the count call answers instead of clearRules.size()
+    std::optional<int> backupCountOverride;
     int isRun = 0;
     int autoRunResult = 0;
     int manRunResult = 0;

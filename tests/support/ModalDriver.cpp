@@ -1,11 +1,13 @@
 #include "ModalDriver.h"
 
+#include <map>
 #include <vector>
 
 namespace testing_support {
 namespace {
 
-ModalDriver* g_active = nullptr;
+// Drivers may nest (a step of one runs a dialog that another drives); each timer knows its own.
+std::map<UINT_PTR, ModalDriver*> g_drivers;
 constexpr UINT kTickMs = 20;
 
 BOOL CALLBACK CollectDialogs(HWND hwnd, LPARAM param) {
@@ -39,14 +41,14 @@ ModalDriver& ModalDriver::Until(Step step) {
 void ModalDriver::Start() {
     m_started = ::GetTickCount();
     m_timedOut = false;
-    g_active = this;
     m_timer = ::SetTimer(nullptr, 0, kTickMs, &ModalDriver::OnTick);
+    g_drivers[m_timer] = this;
 }
 
 void ModalDriver::Stop() {
     if (m_timer) ::KillTimer(nullptr, m_timer);
+    g_drivers.erase(m_timer);
     m_timer = 0;
-    if (g_active == this) g_active = nullptr;
 }
 
 INT_PTR ModalDriver::Run(const std::function<INT_PTR()>& body) {
@@ -66,8 +68,8 @@ void ModalDriver::RunSteps() {
     Stop();
 }
 
-void CALLBACK ModalDriver::OnTick(HWND, UINT, UINT_PTR, DWORD) {
-    if (g_active) g_active->Tick();
+void CALLBACK ModalDriver::OnTick(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (auto it = g_drivers.find(timer); it != g_drivers.end()) it->second->Tick();
 }
 
 void ModalDriver::Tick() {
