@@ -7,8 +7,9 @@ cd "$root"
 bash scripts/setup.sh
 source scripts/env.sh
 source scripts/display.sh
+build="${PLAN_DESK_BUILD:-$root/build}"
 scripts/build.sh win --target plan_desk_all
-bin="$root/build/win/bin"
+bin="$build/win/bin"
 export LC_ALL="${LC_ALL:-zh_CN.UTF-8}"
 
 # First run: create an operator account with a random password and show it once.

@@ -7,9 +7,10 @@ cd "$root"
 bash scripts/setup.sh
 source scripts/env.sh
 source scripts/display.sh
+build="${PLAN_DESK_BUILD:-$root/build}"
 
 scripts/build.sh native
-ctest --test-dir build/native --output-on-failure -j"$(nproc)"
+ctest --test-dir "$build/native" --output-on-failure -j"$(nproc)"
 
 scripts/build.sh win
 ensure_display
@@ -18,6 +19,6 @@ trap 'wineserver -k >/dev/null 2>&1 || true; stop_display' EXIT
 wineserver -p >/dev/null 2>&1 || true
 wine cmd /c exit >/dev/null 2>&1 || true
 # GUI tests contend for the foreground window, so the Windows tests run one at a time.
-LC_ALL=zh_CN.UTF-8 ctest --test-dir build/win --output-on-failure
-LC_ALL=C.UTF-8 ctest --test-dir build/win --output-on-failure -L locale
+LC_ALL=zh_CN.UTF-8 ctest --test-dir "$build/win" --output-on-failure
+LC_ALL=C.UTF-8 ctest --test-dir "$build/win" --output-on-failure -L locale
 echo "all tests passed"
