@@ -1,5 +1,6 @@
 #include "CListView.h"
 
+#include <iterator>
 #include <vector>
 
 namespace fw {
@@ -15,20 +16,46 @@ int CListView::InsertColumn(int col, std::string_view headingGbk, int format, in
     return int(::SendMessageW(m_hWnd, LVM_INSERTCOLUMNW, col, reinterpret_cast<LPARAM>(&column)));
 }
 
+namespace {
+
+// Cells are short; converting into a stack buffer keeps a fill of thousands of rows free of
+// allocations.
+class CellText {
+  public:
+    explicit CellText(std::string_view gbk) {
+        if (gbk.size() < std::size(m_buffer)) {
+            int n = WideFromGbkInto(gbk, m_buffer, int(std::size(m_buffer)) - 1);
+            m_buffer[n] = L'\0';
+            m_text = m_buffer;
+        } else {
+            m_long = WideFromGbk(gbk);
+            m_text = m_long.data();
+        }
+    }
+    wchar_t* get() { return m_text; }
+
+  private:
+    wchar_t m_buffer[260];
+    std::wstring m_long;
+    wchar_t* m_text;
+};
+
+}  // namespace
+
 int CListView::InsertItem(int row, std::string_view textGbk) const {
-    std::wstring text = WideFromGbk(textGbk);
+    CellText text(textGbk);
     LVITEMW item{};
     item.mask = LVIF_TEXT;
     item.iItem = row;
-    item.pszText = text.data();
+    item.pszText = text.get();
     return int(::SendMessageW(m_hWnd, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
 bool CListView::SetItemText(int row, int col, std::string_view textGbk) const {
-    std::wstring text = WideFromGbk(textGbk);
+    CellText text(textGbk);
     LVITEMW item{};
     item.iSubItem = col;
-    item.pszText = text.data();
+    item.pszText = text.get();
     return ::SendMessageW(m_hWnd, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)) != FALSE;
 }
 

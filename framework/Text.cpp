@@ -6,11 +6,16 @@ namespace fw {
 
 constexpr UINT kGbk = 936;
 
+int WideFromGbkInto(std::string_view gbk, wchar_t* buffer, int capacity) {
+    if (gbk.empty() || capacity <= 0) return 0;
+    int n = MultiByteToWideChar(kGbk, 0, gbk.data(), int(gbk.size()), buffer, capacity);
+    return n > 0 ? n : 0;
+}
+
 std::wstring WideFromGbk(std::string_view gbk) {
-    if (gbk.empty()) return {};
-    int n = MultiByteToWideChar(kGbk, 0, gbk.data(), int(gbk.size()), nullptr, 0);
-    std::wstring out(size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(kGbk, 0, gbk.data(), int(gbk.size()), out.data(), n);
+    // A GBK text never has more UTF-16 units than bytes, so one conversion call is enough.
+    std::wstring out(gbk.size(), L'\0');
+    out.resize(size_t(WideFromGbkInto(gbk, out.data(), int(out.size()))));
     return out;
 }
 

@@ -8,6 +8,9 @@
 namespace fw {
 
 std::wstring WideFromGbk(std::string_view gbk);
+// Converts into a caller's buffer of capacity units (a GBK text never needs more units than bytes);
+// returns the units written.
+int WideFromGbkInto(std::string_view gbk, wchar_t* buffer, int capacity);
 // exact (optional) tells whether every character had a GBK counterpart; unmappable ones become '?'.
 std::string GbkFromWide(std::wstring_view wide, bool* exact = nullptr);
 

@@ -21,6 +21,7 @@ constexpr const char* kWidthSection = "task_list_cfg";
 constexpr UINT kStatusPeriodMs = 200;
 // One wake-up appends lines for at most this long, so a burst never freezes the window.
 constexpr auto kLogBatchBudget = std::chrono::milliseconds(15);
+constexpr size_t kLogBatchLines = 16;
 
 bool g_firstTickDone = false;
 
@@ -36,9 +37,10 @@ const char* const kBackupHeadings[] = {"ID",       "描述",     "状态",      
                                        "备份路径", "执行方式", "保存天数(0无效)"};
 
 // Fills a list from the engine by the two-call protocol. A count whose buffer cannot be had
-// leaves the list empty instead of throwing out of a message handler.
-template <typename Rule, typename SetRow>
-void FillRuleList(CMyListCtrl& list, int (*listRules)(Rule*), SetRow setRow) {
+// leaves the list empty instead of throwing out of a message handler. Each row is inserted with
+// its id and then given its other columns, as SetClearRow / SetBackupRow would write them.
+template <typename Rule, typename RowTexts>
+void FillRuleList(CMyListCtrl& list, int (*listRules)(Rule*), RowTexts rowTexts) {
     list.DeleteAllItems();
     const int count = listRules(nullptr);
     if (count <= 0) return;
@@ -48,8 +50,10 @@ void FillRuleList(CMyListCtrl& list, int (*listRules)(Rule*), SetRow setRow) {
     listRules(rules.get());
     list.SetRedraw(false);
     for (int i = 0; i < count; ++i) {
-        list.InsertItem(i, "");
-        setRow(i, rules[size_t(i)]);
+        const auto texts = rowTexts(rules[size_t(i)]);
+        list.InsertItem(i, texts[0]);
+        for (size_t column = 1; column < texts.size(); ++column)
+            list.SetItemText(i, int(column), texts[column]);
     }
     list.SetRedraw(true);
 }
@@ -224,13 +228,12 @@ bool CPlanDeskDlg::OnMeasureItem(int id, MEASUREITEMSTRUCT* item) {
 LRESULT CPlanDeskDlg::OnEngineLog() {
     LogQueue& queue = PendingLogLines();
     const auto started = std::chrono::steady_clock::now();
-    bool more = true;
     m_lstLog.SetRedraw(false);
-    while (more) {
-        std::vector<std::string> lines = queue.Take(64);
+    for (;;) {
+        std::vector<std::string> lines = queue.Take(kLogBatchLines);
         for (const std::string& line : lines) AppendLogLine(line.c_str());
-        more = lines.size() == 64;
-        if (more && std::chrono::steady_clock::now() - started > kLogBatchBudget) {
+        if (lines.size() < kLogBatchLines) break;  // drained; the next line posts a new wake-up
+        if (std::chrono::steady_clock::now() - started > kLogBatchBudget) {
             // Yield to the rest of the window's messages; the lines left are picked up next.
             if (!::PostMessageW(m_hWnd, WM_ENGINE_LOG, 0, 0)) queue.WakeFailed();
             break;
@@ -258,13 +261,11 @@ void CPlanDeskDlg::AppendLogLine(const char* text) {
 }
 
 void CPlanDeskDlg::FillClearList() {
-    FillRuleList(m_lstClear, &kivo_get_clear_list,
-                 [this](int row, const ClearRule& rule) { SetClearRow(row, rule); });
+    FillRuleList(m_lstClear, &kivo_get_clear_list, &ClearRowTexts);
 }
 
 void CPlanDeskDlg::FillBackupList() {
-    FillRuleList(m_lstBackup, &kivo_get_backup_list,
-                 [this](int row, const BackupRule& rule) { SetBackupRow(row, rule); });
+    FillRuleList(m_lstBackup, &kivo_get_backup_list, &BackupRowTexts);
 }
 
 void CPlanDeskDlg::SetClearRow(int row, const ClearRule& rule) {
