@@ -163,7 +163,8 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
 
     // Native names, and no two entries that the target's file system would take for one place.
     std::vector<Planned> plan;
-    std::set<fs::NativeString> files, folders;
+    std::map<fs::NativeString, std::string> files;  // folded path -> the entry's name
+    std::set<fs::NativeString> folders;
     const auto& entries = reader.Entries();
     for (size_t i = 0; i < entries.size(); ++i) {
         Planned p{i, {}, entries[i].directory};
@@ -178,7 +179,8 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
             p.parts.push_back(std::move(*native));
             if (k + 1 < entries[i].path.parts.size()) folders.insert(folded);
         }
-        const bool clash = p.directory ? files.count(folded) > 0 : !files.insert(folded).second;
+        const bool clash =
+            p.directory ? files.count(folded) > 0 : !files.emplace(folded, entries[i].name).second;
         if (p.directory) folders.insert(folded);
         if (clash) {
             return fail(KIVO_E_ARCHIVE_UNSAFE, "备份文件含有不安全的条目，整个拒绝还原：" +
@@ -186,11 +188,10 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         }
         plan.push_back(std::move(p));
     }
-    for (const fs::NativeString& f : files) {
-        if (folders.count(f)) {
+    for (const auto& [folded, name] : files) {
+        if (folders.count(folded)) {
             return fail(KIVO_E_ARCHIVE_UNSAFE, "备份文件含有不安全的条目，整个拒绝还原：" +
-                                                   fs::GbkForLog(std::filesystem::path(f)) +
-                                                   "：文件与目录同名");
+                                                   GbkFromUtf8Lossy(name) + "：文件与目录同名");
         }
     }
 

@@ -271,6 +271,7 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
         if (s) s = mark.MakeDurable();
     }
     if (!s) {
+        set = fs::Dir();
         RemoveTree(backup, tempName);
         return Failed("无法在 " + backupGbk + " 中创建备份：" + ReasonText(s));
     }
@@ -281,6 +282,8 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
         fs::Dir top;
         if (s) s = set.OpenDir(sourceName, top);
         if (!s) {
+            top = fs::Dir();
+            set = fs::Dir();
             RemoveTree(backup, tempName);
             return Failed("无法在 " + backupGbk + " 中创建备份：" + ReasonText(s));
         }
