@@ -89,14 +89,19 @@ for d, ds, fs in os.walk(sys.argv[2]):
                           Quote(dir / "src")),
               0);
     // unzip restores the same tree.
-    EXPECT_EQ(test::Shell("unzip -q " + Quote(dir / "out.bkp") + " -d " + Quote(dir / "by-unzip")), 0);
+    // unzip writes UTF-8 names only under a UTF-8 locale.
+    EXPECT_EQ(
+        test::Shell("LC_ALL=C.UTF-8 unzip -q " + Quote(dir / "out.bkp") + " -d " + Quote(dir / "by-unzip")),
+        0);
     EXPECT_EQ(test::Snapshot(dir / "by-unzip"), test::Snapshot(dir / "src"));
 }
 
 TEST(Archive, RestoresArchivesThatPeersWrote) {
     ScratchDir dir;
     MakeSource(dir / "src");
-    ASSERT_EQ(test::Shell("cd " + Quote(dir / "src") + " && zip -qr " + Quote(dir / "by-zip.zip") + " ."), 0);
+    ASSERT_EQ(test::Shell("cd " + Quote(dir / "src") + " && LC_ALL=C.UTF-8 zip -qr " +
+                          Quote(dir / "by-zip.zip") + " ."),
+              0);
     RecordingContext context;
     ASSERT_EQ(Restore(dir / "by-zip.zip", dir / "from-zip", context), KIVO_OK) << context.lines.back();
     EXPECT_EQ(test::Snapshot(dir / "from-zip"), test::Snapshot(dir / "src"));
