@@ -1,5 +1,6 @@
 #include "PlanDeskSession.h"
 
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -286,18 +287,40 @@ bool PlanDeskSession::PickFolder(HWND dialog, int button, const std::wstring& fo
     HWND picker = WaitForDialogWith(Pid(), kPickerTree);
     if (!picker) return false;
     EXPECT_EQ(U8(TextOf(picker, kPickerTitle)), U8(L"请选择文件夹"));
-    // Select the folder in the picker's tree, as a user clicking down to it would.
-    void* remote =
-        ::VirtualAllocEx(m_app->Process(), nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    ::WriteProcessMemory(m_app->Process(), remote, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t),
-                         nullptr);
-    DWORD_PTR ignored;
-    ::SendMessageTimeoutW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote),
-                          SMTO_ABORTIFHUNG, 5000, &ignored);
-    Click(picker, IDOK);
-    const bool closed = WaitUntil([&] { return !::IsWindow(picker) || !::IsWindowVisible(picker); });
+    // Select the folder in the picker's tree, as a user clicking down to it would. The tree fills
+    // itself after the picker shows, so ask until the folder's own name is the selected item.
+    HWND tree = Control(picker, kPickerTree);
+    const std::wstring leaf = fs::path(folder).filename().wstring();
+    char* remote = static_cast<char*>(
+        ::VirtualAllocEx(m_app->Process(), nullptr, 8192, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    const bool selected = WaitUntil(
+        [&] {
+            DWORD_PTR item = 0;
+            ::WriteProcessMemory(m_app->Process(), remote, folder.c_str(),
+                                 (folder.size() + 1) * sizeof(wchar_t), nullptr);
+            ::SendMessageTimeoutW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote),
+                                  SMTO_ABORTIFHUNG, 5000, &item);
+            ::SendMessageTimeoutW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0, SMTO_ABORTIFHUNG, 5000, &item);
+            if (!item) return false;
+            TVITEMW query{};
+            query.mask = TVIF_TEXT;
+            query.hItem = reinterpret_cast<HTREEITEM>(item);
+            query.pszText = reinterpret_cast<LPWSTR>(remote + 1024);
+            query.cchTextMax = 1024;
+            ::WriteProcessMemory(m_app->Process(), remote, &query, sizeof query, nullptr);
+            DWORD_PTR got = 0;
+            ::SendMessageTimeoutW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG,
+                                  5000, &got);
+            wchar_t text[260] = L"";
+            ::ReadProcessMemory(m_app->Process(), remote + 1024, text, sizeof text - sizeof(wchar_t),
+                                nullptr);
+            return got && leaf == text;
+        },
+        3000);
     ::VirtualFreeEx(m_app->Process(), remote, 0, MEM_RELEASE);
-    return closed;
+    EXPECT_TRUE(selected) << "the folder picker did not select " << U8(folder);
+    Click(picker, IDOK);
+    return WaitUntil([&] { return !::IsWindow(picker) || !::IsWindowVisible(picker); }) && selected;
 }
 
 bool PlanDeskSession::PickFile(HWND dialog, int button, const std::wstring& file, std::wstring* filter) {
