@@ -333,6 +333,36 @@ bool PlanDeskSession::PickFile(HWND dialog, int button, const std::wstring& file
     return WaitUntil([&] { return !::IsWindow(chooser) || !::IsWindowVisible(chooser); });
 }
 
+bool PlanDeskSession::AddCleanRule(HWND main, const std::wstring& description, const std::wstring& folder) {
+    RemoteListView list = List(main, IDC_CLEAR_LIST);
+    const int before = list.Count();
+    if (!OpenPopup(main, IDC_CLEAR_LIST, {})) return false;
+    Choose(kNew);
+    HWND editor = WaitForDialog(Pid(), L"新增删除规则");
+    if (!editor) return false;
+    SetText(editor, IDC_DESCRIPTION, description);
+    if (!PickFolder(editor, IDC_PICK_PATH, folder)) return false;
+    Click(editor, IDOK);
+    return WaitForDialogGone(Pid(), L"新增删除规则") &&
+           WaitUntil([&] { return list.Count() == before + 1; }, 3000);
+}
+
+bool PlanDeskSession::AddBackupRule(HWND main, const std::wstring& description, const std::wstring& source,
+                                    const std::wstring& target) {
+    RemoteListView list = List(main, IDC_BACKUP_LIST);
+    const int before = list.Count();
+    if (!OpenPopup(main, IDC_BACKUP_LIST, {})) return false;
+    Choose(kNew);
+    HWND editor = WaitForDialog(Pid(), L"新增备份规则");
+    if (!editor) return false;
+    SetText(editor, IDC_DESCRIPTION, description);
+    if (!PickFolder(editor, IDC_PICK_PATH, source) || !PickFolder(editor, IDC_PICK_BACKUP_TARGET, target))
+        return false;
+    Click(editor, IDOK);
+    return WaitForDialogGone(Pid(), L"新增备份规则") &&
+           WaitUntil([&] { return list.Count() == before + 1; }, 3000);
+}
+
 bool PlanDeskSession::ClickAndWait(HWND dialog, int id, const std::function<bool()>& cond) {
     Click(dialog, id);
     return WaitUntil(cond, 3000);

@@ -92,6 +92,12 @@ class PlanDeskSession {
     // filter receives the chooser's file-type text.
     bool PickFile(HWND dialog, int button, const std::wstring& file, std::wstring* filter = nullptr);
 
+    // Creates a rule through the popup's new item and its editor: the description, the folders
+    // picked with the real picker, the schedule panel's default. True once the list shows it.
+    bool AddCleanRule(HWND main, const std::wstring& description, const std::wstring& folder);
+    bool AddBackupRule(HWND main, const std::wstring& description, const std::wstring& source,
+                       const std::wstring& target);
+
     // Posts a click and waits until cond holds (the click has been handled).
     bool ClickAndWait(HWND dialog, int id, const std::function<bool()>& cond);
 
