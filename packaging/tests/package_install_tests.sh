@@ -125,12 +125,14 @@ block=080404b0
 FileDescription=备份与清理计划
 FileVersion=$version
 ProductVersion=$version
+InternalName=plan_desk
 OriginalFilename=plan_desk" "$(outcome probe version "$default_dir\\plan_desk.exe")"
 expect_eq "version of the installer" "rc=0
 block=080403a8
 FileDescription=备份与清理计划 安装程序
 FileVersion=$version
 ProductVersion=$version
+InternalName=<missing>
 OriginalFilename=<missing>" "$(outcome probe version "$setup_win")"
 
 echo "== the installed app starts and shows its login window"

@@ -124,7 +124,8 @@ int Version(const std::wstring& file) {
     wchar_t block[9];
     swprintf(block, std::size(block), L"%04x%04x", translation[0], translation[1]);
     Print(std::wstring(L"block=") + block);
-    for (const wchar_t* key : {L"FileDescription", L"FileVersion", L"ProductVersion", L"OriginalFilename"}) {
+    for (const wchar_t* key :
+         {L"FileDescription", L"FileVersion", L"ProductVersion", L"InternalName", L"OriginalFilename"}) {
         void* value = nullptr;
         const std::wstring path = std::wstring(L"\\StringFileInfo\\") + block + L"\\" + key;
         const bool found = VerQueryValueW(info.data(), path.c_str(), &value, &length) && value;
