@@ -6,7 +6,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/env.sh"
 
 packages=(cmake make g++ g++-mingw-w64-x86-64 googletest libz-mingw-w64-dev zlib1g-dev
-  wine wine64 xvfb xauth x11-utils imagemagick fonts-wqy-microhei locales
+  wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei locales
   clang libclang-rt-14-dev nsis zip unzip python3 procps)
 missing=()
 for p in "${packages[@]}"; do
