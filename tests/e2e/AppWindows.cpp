@@ -253,10 +253,12 @@ MessageBoxView ReadMessageBox(HWND box) {
 
 MessageBoxView WaitForMessageBox(DWORD pid, const std::wstring& caption, DWORD timeoutMs) {
     HWND box = WaitForDialog(pid, caption, timeoutMs);
-    // The box paints its icon after it shows; give it the moment.
-    if (box) WaitUntil([&] { return ::GetDlgItem(box, 0xFFFF) && ::IsWindowVisible(box); }, 1000);
-    if (box) ::Sleep(50);
-    return ReadMessageBox(box);
+    MessageBoxView view = ReadMessageBox(box);
+    // The box may show before its icon is painted: look again for a moment.
+    if (box && view.icon == BoxIcon::Unknown) {
+        WaitUntil([&] { return (view = ReadMessageBox(box)).icon != BoxIcon::Unknown; }, 1000);
+    }
+    return view;
 }
 
 bool AnswerMessageBox(const MessageBoxView& box, int buttonId) {

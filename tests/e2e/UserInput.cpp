@@ -33,7 +33,8 @@ void Send(std::vector<INPUT> inputs) {
 void ClickAt(POINT screen, MouseButton button, bool control) {
     const DWORD down = button == MouseButton::Left ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_RIGHTDOWN;
     const DWORD up = button == MouseButton::Left ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_RIGHTUP;
-    Send({Mouse(MOUSEEVENTF_MOVE, screen)});
+    // Arrive from a neighbouring pixel: a pointer that is already there moves no window's hover state.
+    Send({Mouse(MOUSEEVENTF_MOVE, {screen.x + 1, screen.y + 1}), Mouse(MOUSEEVENTF_MOVE, screen)});
     ::Sleep(30);
     std::vector<INPUT> click;
     if (control) click.push_back(Key(VK_CONTROL, false));
