@@ -2,9 +2,11 @@
 // creating, toggling, running and deleting rules that survive a restart, and the popups' greying.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "PlanDeskSession.h"
+#include "ScreenCapture.h"
 #include "UserInput.h"
 #include "resource.h"
 
@@ -37,6 +39,14 @@ bool AnyLineContains(const RemoteListView& log, const std::wstring& text) {
         if (line.find(text) != std::wstring::npos) return true;
     }
     return false;
+}
+
+constexpr uint32_t kRed = 0xFF0000, kBlack = 0x000000;
+
+// Whether any pixel of the screen rectangle has exactly this colour.
+bool HasPixel(const RECT& rect, uint32_t colour) {
+    const Pixels shot = CaptureScreenRect(rect);
+    return std::find(shot.bgra.begin(), shot.bgra.end(), colour) != shot.bgra.end();
 }
 
 PopupState Grey(std::initializer_list<PopupItem> items, bool enableText = false) {
@@ -86,6 +96,14 @@ TEST(Walkthrough, CreatesBothKindsTogglesRunsDeletesAndFindsTheRestAfterARestart
     // The run buttons follow the engine, and its lines reach the run log.
     ASSERT_TRUE(s.StopAutomaticRunning(main));
     EXPECT_TRUE(s.WaitForLogLine(main, L"自动运行已停止"));
+    // A line naming a stop is drawn in red, the others in black.
+    EXPECT_EQ(CountLines(log, L"自动运行已启动"), 1);
+    const int started = 0, stopped = log.Count() - 1;
+    ASSERT_EQ(U8(log.Cell(started, 1)), U8(L"自动运行已启动"));
+    ASSERT_EQ(U8(log.Cell(stopped, 1)), U8(L"自动运行已停止"));
+    EXPECT_FALSE(HasPixel(log.RowRect(started), kRed));
+    EXPECT_TRUE(HasPixel(log.RowRect(started), kBlack));
+    EXPECT_TRUE(HasPixel(log.RowRect(stopped), kRed));
 
     // Disable the clean rule and enable it again; the third item names what it will do.
     ASSERT_NE(s.OpenPopup(main, IDC_CLEAR_LIST, {0}, Grey({})), nullptr);

@@ -262,6 +262,30 @@ TEST(BackupEditor, RefusesEachFaultInOrderPrunesTheSourceByModeAndSaves) {
     EXPECT_EQ(U8Row(row),
               (std::vector<std::string>{U8(row[0]), U8(L"每月备份"), U8(L"启用"), U8(source.wstring()),
                                         U8(target.wstring()), U8(L"每月:31日 23:59"), "7"}));
+
+    // Changing it loads the rule back (the source mode is not stored: folder is checked), and
+    // saving rewrites the row.
+    PopupState running;
+    running.grayed[kRunNow] = true;
+    ASSERT_NE(s.OpenPopup(main, IDC_BACKUP_LIST, {0}, running), nullptr);
+    s.Choose(kChange);
+    const std::wstring changeCaption = L"修改备份规则 ID:" + row[0];
+    editor = WaitForDialog(s.Pid(), changeCaption);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(Texts(editor, {IDC_DESCRIPTION, IDC_BACKUP_SOURCE, IDC_BACKUP_TARGET, IDC_KEEP_DAYS, IDC_DAY,
+                             IDC_HOUR, IDC_MINUTE}),
+              (std::vector<std::string>{U8(L"每月备份"), U8(source.wstring()), U8(target.wstring()), "7",
+                                        "31", "23", "59"}));
+    EXPECT_TRUE(IsChecked(editor, IDC_MODE_MONTHLY));
+    EXPECT_TRUE(IsChecked(editor, IDC_SOURCE_IS_FOLDER));
+    ASSERT_TRUE(s.ClickAndWait(editor, IDC_MODE_DAILY, [&] { return IsChecked(editor, IDC_MODE_DAILY); }));
+    Fill(editor, {{IDC_KEEP_DAYS, L"90"}});
+    Click(editor, IDOK);
+    ASSERT_TRUE(WaitForDialogGone(s.Pid(), changeCaption));
+    std::vector<std::wstring> changed = row;
+    changed[5] = L"每天 23:59";
+    changed[6] = L"90";
+    EXPECT_TRUE(WaitUntil([&] { return list.Row(0) == changed; }, 3000)) << U8(list.Cell(0, 5));
     EXPECT_TRUE(s.CloseApp(main));
 }
 
