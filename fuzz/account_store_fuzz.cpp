@@ -8,6 +8,7 @@
 // - a store it accepts stays one it accepts after every change.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -88,7 +89,8 @@ void CheckService(FuzzedDataProvider& in, const std::string& text) {
                 if (parsed) FUZZ_CHECK(rc == ACCOUNT_OK);
             }
         }
-        clock.now += in.ConsumeIntegralInRange<int64_t>(-60'000, 3'600'000);
+        // Back a little or on up to an hour, never before 1970: no system clock reads that.
+        clock.now = std::max<int64_t>(0, clock.now + in.ConsumeIntegralInRange<int64_t>(-60'000, 3'600'000));
         const std::string now = fuzz::ReadFile(path);
         if (!parsed) {
             // Only a name or password refused before the store is read gives another answer.
