@@ -21,4 +21,6 @@ wine cmd /c exit >/dev/null 2>&1 || true
 # GUI tests contend for the foreground window, so the Windows tests run one at a time.
 LC_ALL=zh_CN.UTF-8 ctest --test-dir "$build/win" --output-on-failure
 LC_ALL=C.UTF-8 ctest --test-dir "$build/win" --output-on-failure -L locale
+# Every fuzz target for a short while from its seed corpus (longer: scripts/fuzz.sh <seconds per target>).
+scripts/fuzz.sh 12
 echo "all tests passed"
