@@ -21,7 +21,6 @@
 #include <mutex>
 #include <ostream>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -70,7 +69,7 @@ class LibcZone {
             }
         }
     }
-    // Year, month (1-12), day, weekday (0 = Sunday) of a day number in wall time.
+    // The calendar date and weekday (tm_wday, 0 = Sunday) of a day number in wall time.
     static std::tm Civil(int64_t day) {
         const time_t t = time_t(day * kDay);
         std::tm tm{};
