@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "PlanDeskSession.h"
+#include "UserInput.h"
 #include "resource.h"
 
 namespace e2e {
@@ -52,6 +53,18 @@ TEST(Login, RefusesEmptyFieldsAWrongNameAndAWrongPasswordThenLetsTheOperatorIn) 
     EXPECT_EQ(s.List(main, IDC_BACKUP_LIST).Count(), 0);
     EXPECT_TRUE(s.RunButtonsShow(main, true));
     EXPECT_TRUE(s.WaitForLogLine(main, L"自动运行已启动"));
+
+    // Enter, Esc and F1 in the main window do nothing.
+    ::SetForegroundWindow(main);
+    ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == main; }, 2000));
+    // The keyboard reaches the window: Tab moves its focus.
+    HWND before = FocusOf(main);
+    PressKey(VK_TAB);
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(main) != before; }, 2000)) << "the keys do not reach the app";
+    for (WORD key : {VK_RETURN, VK_ESCAPE, VK_F1}) PressKey(key);
+    ::Sleep(500);
+    EXPECT_EQ(TopLevelWindows(s.Pid(), nullptr), std::vector<HWND>{main});
+    EXPECT_TRUE(s.App().Running());
     EXPECT_TRUE(s.CloseApp(main));
 }
 
