@@ -68,6 +68,31 @@ enum KivoResult : int {
 //   started or queued finish. kivo_deinit cancels them and returns when every engine thread has ended.
 // - The run times of every rule persist in the rule file, so all of this holds across restarts.
 //
+// What a clean run deletes. A file under `path` (sub-folders included) is deleted only when it
+// satisfies every condition the rule sets; an empty text or a 0 sets nothing, and a rule that sets
+// none deletes every file.
+// - keep_days: last modified at least keep_days x 24 h before the run started.
+// - name_filter: the file's own name (not the folders above it) contains one of the ','-separated
+//   keywords. The text is split without breaking GBK characters; empty keywords are ignored; blanks are
+//   part of a keyword; ASCII letters match either case, everything else exactly. A filter made only of
+//   commas matches nothing.
+// - size_range: min x 1024 <= size in bytes <= max x 1024.
+// - date_range: the local date of the last modification lies between the two dates, both included.
+// - time_range: the local time of day of the last modification, to the minute, lies between the two
+//   times, both included.
+// min_free_percent, when set, first measures the free space of path's volume: at or above the
+// percentage the run deletes nothing; below it, the run deletes the files that meet the other
+// conditions, oldest modification first, and stops as soon as the percentage is reached.
+// Only files are deleted, never folders. Symbolic links, junctions and other reparse points are neither
+// followed nor deleted; a path that is itself a link is refused. A malformed condition fails the run.
+// The run's summary line gives files examined, files deleted and bytes freed; every file that could not
+// be deleted gets its own failure line.
+//
+// What a backup run writes. A new set "kivo-<id>-<YYYYMMDD>-<HHMMSS>" in backup_path holding a copy of
+// source_path, written as "<name>.tmp", flushed to disk, then renamed; a set in which some files failed
+// is named "...-incomplete". keep_days > 0 removes only this rule's own older sets, and only after a
+// complete set; 0 keeps everything.
+//
 // The rule file and the data folder. Rules live in the data folder (PLAN_DESK_HOME, else
 // %LOCALAPPDATA%\plan_desk) in "rules.dat", a checksummed, versioned file replaced atomically on every
 // change and mirrored to "rules.bak". A damaged file is kept as "rules.dat.damaged-<UTC time>" and the
