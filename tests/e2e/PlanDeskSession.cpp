@@ -93,6 +93,8 @@ std::wstring SaveScreenshot(HWND window, const std::wstring& folder, const std::
 }
 
 PlanDeskSession::PlanDeskSession() : m_home(L"home") {
+    // The app is DPI-aware; the driver must see the same pixels to aim its clicks and pictures.
+    ::SetProcessDPIAware();
     // The account exists before the app first starts, as an administrator would have made it.
     std::string output;
     const std::string password = Gbk(kPassword) + "\n";

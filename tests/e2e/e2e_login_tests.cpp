@@ -1,6 +1,9 @@
 // The login gate of the real app: every refusal with its message and focus, then success.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sstream>
+
 #include "PlanDeskSession.h"
 #include "UserInput.h"
 #include "resource.h"
@@ -46,7 +49,15 @@ TEST(Login, RefusesEmptyFieldsAWrongNameAndAWrongPasswordThenLetsTheOperatorIn) 
         EXPECT_EQ(U8(TextOf(login, IDC_LOGIN_USER)), U8(c.user));
     }
 
-    HWND main = s.LogIn(login);
+    // Enter in the password field acts as the login button.
+    SetText(login, IDC_LOGIN_USER, kUser);
+    SetText(login, IDC_LOGIN_PASSWORD, kPassword);
+    ::SetForegroundWindow(login);
+    ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == login; }, 2000));
+    ASSERT_EQ(FocusOf(login), Control(login, IDC_LOGIN_PASSWORD));  // where the last refusal put it
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitForDialogGone(s.Pid(), kLoginCaption));
+    HWND main = WaitForDialog(s.Pid(), kMainCaption);
     ASSERT_NE(main, nullptr);
     // Logged in with no rules yet: both lists empty, the engine running since the first tick.
     EXPECT_EQ(s.List(main, IDC_CLEAR_LIST).Count(), 0);
@@ -72,11 +83,23 @@ TEST(Login, LeavingTheLoginEndsTheApplication) {
     PlanDeskSession s;
     HWND login = s.Start();
     ASSERT_NE(login, nullptr);
-    Click(login, IDCANCEL);
+    // Esc leaves the login like its exit button, and with it the application.
+    ::SetForegroundWindow(login);
+    ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == login; }, 2000));
+    PressKey(VK_ESCAPE);
     DWORD code = 1;
     EXPECT_TRUE(s.App().WaitForExit(10000, &code));
     EXPECT_EQ(code, 0u);
-    EXPECT_EQ(FindDialog(s.Pid(), kMainCaption), nullptr);
+    // The close steps ran all the same: the settings library stored the 19 column widths.
+    std::vector<std::string> keys;
+    std::istringstream ini(ReadBytes(std::filesystem::path(s.Home()) / L"settings.ini"));
+    for (std::string line; std::getline(ini, line);) {
+        if (line.find('=') != std::string::npos) keys.push_back(line.substr(0, line.find('=')));
+    }
+    std::vector<std::string> expected{"loglst_1", "loglst_2"};
+    for (int i = 1; i <= 10; ++i) expected.push_back("clearlst_" + std::to_string(i));
+    for (int i = 1; i <= 7; ++i) expected.push_back("backuplst_" + std::to_string(i));
+    EXPECT_EQ(keys, expected);
 }
 
 }  // namespace
