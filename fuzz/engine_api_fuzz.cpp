@@ -292,7 +292,7 @@ class Session {
     }
 
     void Step() {
-        switch (m_in.ConsumeIntegralInRange(0, 15)) {
+        switch (m_in.ConsumeIntegralInRange(0, 16)) {
             case 0:
                 return AddClear();
             case 1:
@@ -324,6 +324,8 @@ class Session {
             case 14:
                 m_engine->WaitIdle();
                 return;
+            case 15:
+                return SecondEngine();
             default:
                 return Restart();
         }
@@ -568,12 +570,38 @@ class Session {
         FUZZ_CHECK(m_engine->GetBackup(PickId(), nullptr) == KIVO_E_NULL_ARGUMENT);
     }
 
+    // A second engine on the same data folder reads the rules but changes nothing while the first
+    // holds the folder.
+    void SecondEngine() {
+        EngineOptions options;
+        options.dataFolder = fuzz::ScratchFolder();
+        options.clock = m_clock;
+        options.workers = 1;
+        Engine second(std::move(options));
+        second.SetLogCallback(&LogLines::Callback, &m_log);
+        second.Start();
+        std::optional<size_t> announced;
+        CheckList(m_clear, announced, [&](ClearRule* p) { return second.ClearList(p); });
+        bool valid = false;
+        ClearRule c = MakeClear(m_in, valid);
+        // The record is checked first; one that passes is refused for the lock.
+        const int rc = second.AddClear(&c);
+        FUZZ_CHECK(rc == KIVO_E_STORE_LOCKED || (IsRecordRefusal(rc) && !valid));
+        const int32_t id = PickId();
+        if (Known(id)) {
+            FUZZ_CHECK(second.DeleteRule(id) == KIVO_E_STORE_LOCKED);
+            FUZZ_CHECK(second.ManRun(id) == KIVO_E_STORE_LOCKED);
+        }
+        FUZZ_CHECK(second.AutoRun() == KIVO_E_STORE_LOCKED);
+        FUZZ_CHECK(!second.IsAutoRunning());
+    }
+
     void CheckAllRules() {
-        Announce0(m_clear, m_announcedClear, [&](ClearRule* p) { return m_engine->ClearList(p); });
-        Announce0(m_backup, m_announcedBackup, [&](BackupRule* p) { return m_engine->BackupList(p); });
+        CheckList(m_clear, m_announcedClear, [&](ClearRule* p) { return m_engine->ClearList(p); });
+        CheckList(m_backup, m_announcedBackup, [&](BackupRule* p) { return m_engine->BackupList(p); });
     }
     template <class Record, class List>
-    void Announce0(const std::map<int32_t, Record>& rules, std::optional<size_t>& announced, List list) {
+    void CheckList(const std::map<int32_t, Record>& rules, std::optional<size_t>& announced, List list) {
         const int n = list(nullptr);
         FUZZ_CHECK(n == int(rules.size()));
         announced = size_t(n);
