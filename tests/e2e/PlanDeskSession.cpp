@@ -261,15 +261,14 @@ void PlanDeskSession::Choose(PopupItem item) {
                                                     const std::wstring& text, int focusId, bool selectAll) {
     const MessageBoxView box = WaitForMessageBox(Pid(), caption);
     if (!box.window) return ::testing::AssertionFailure() << "no message box titled " << U8(caption);
-    ::testing::AssertionResult result = ::testing::AssertionSuccess();
-    if (box.text != text) result = ::testing::AssertionFailure() << "message \"" << U8(box.text) << "\"";
-    if (box.icon != BoxIcon::Information)
-        result = ::testing::AssertionFailure() << "icon " << IconName(box.icon);
-    if (box.buttons != std::vector<int>{IDOK})
-        result = ::testing::AssertionFailure() << "not a single OK button";
-    if (::GetWindow(box.window, GW_OWNER) != owner) result = ::testing::AssertionFailure() << "another owner";
+    std::string faults;
+    if (box.text != text) faults += " message \"" + U8(box.text) + "\"";
+    if (box.icon != BoxIcon::Information) faults += std::string(" icon ") + IconName(box.icon);
+    if (box.buttons != std::vector<int>{IDOK}) faults += " not a single OK button";
+    if (::GetWindow(box.window, GW_OWNER) != owner) faults += " owned by another window";
     AnswerMessageBox(box, IDOK);
-    if (!result) return result << " (expected \"" << U8(text) << "\")";
+    if (!faults.empty())
+        return ::testing::AssertionFailure() << faults << " (expected \"" << U8(text) << "\")";
     HWND expected = Control(owner, focusId);
     if (!WaitUntil([&] { return FocusOf(owner) == expected; }, 2000)) {
         return ::testing::AssertionFailure() << "after \"" << U8(text) << "\" the focus is on control "
