@@ -23,4 +23,9 @@ LC_ALL=zh_CN.UTF-8 ctest --test-dir "$build/win" --output-on-failure
 LC_ALL=C.UTF-8 ctest --test-dir "$build/win" --output-on-failure -L locale
 # Every fuzz target for a short while from its seed corpus (longer: scripts/fuzz.sh <seconds per target>).
 scripts/fuzz.sh 12
+shots="$build/win/e2e-screenshots"
+if [ -d "$shots" ]; then
+  echo "end-to-end screenshots:"
+  find "$shots" -name '*.png' | sort | sed 's/^/  /'
+fi
 echo "all tests passed"
