@@ -2,16 +2,13 @@
 
 #include <algorithm>
 
+#include "gbk_bytes.h"
+
 namespace {
 
-bool IsGbkLeadByte(unsigned char c) {
-    return c >= 0x81 && c <= 0xFE;
-}
-
 bool ContainsOnCharBoundary(std::string_view text, std::string_view word) {
-    for (size_t i = 0; i + word.size() <= text.size();) {
+    for (size_t i = 0; i + word.size() <= text.size(); i += shared::GbkCharLength(text, i)) {
         if (text.compare(i, word.size(), word) == 0) return true;
-        i += IsGbkLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
     }
     return false;
 }
