@@ -53,6 +53,19 @@ void Tidy(BackupRule& r) {
     Tidy(r.description), Tidy(r.source_path), Tidy(r.backup_path);
 }
 
+// Calls f with the stored rule of either kind that has this id; false when there is none.
+template <class Set, class F>
+bool WithRule(Set& set, int32_t id, F&& f) {
+    if (auto c = set.clear.find(id); c != set.clear.end()) {
+        f(c->second);
+    } else if (auto b = set.backup.find(id); b != set.backup.end()) {
+        f(b->second);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 RuleKind KindOf(const ClearRule*) {
     return RuleKind::Clear;
 }
@@ -216,13 +229,8 @@ int Engine::ManRun(int32_t id) {
     TakeOverIfFreeLocked();
     if (int rc = RefuseChangeLocked("手动运行规则 " + std::to_string(id))) return rc;
     int enabled = 0;
-    if (auto c = m_set.clear.find(id); c != m_set.clear.end()) {
-        enabled = c->second.rule.enabled;
-    } else if (auto b = m_set.backup.find(id); b != m_set.backup.end()) {
-        enabled = b->second.rule.enabled;
-    } else {
+    if (!WithRule(m_set, id, [&](const auto& entry) { enabled = entry.rule.enabled; }))
         return KIVO_E_UNKNOWN_RULE;
-    }
     if (enabled != 1) return KIVO_E_RULE_DISABLED;
     if (m_busy.count(id)) return KIVO_E_RULE_BUSY;
     m_queue.push_back(Job{id, RunTrigger::Manual, 0});
@@ -236,26 +244,17 @@ int Engine::EnableRule(int32_t id, int flag) {
     std::lock_guard lock(m_mutex);
     if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
     TakeOverIfFreeLocked();
-    auto enabledOf = [&](const RuleSet& set) -> std::optional<int> {
-        if (auto c = set.clear.find(id); c != set.clear.end()) return c->second.rule.enabled;
-        if (auto b = set.backup.find(id); b != set.backup.end()) return b->second.rule.enabled;
-        return std::nullopt;
-    };
-    const std::optional<int> enabled = enabledOf(m_set);
-    if (!enabled) return KIVO_E_UNKNOWN_RULE;
-    if (*enabled == flag) return KIVO_OK;
+    int enabled = 0;
+    if (!WithRule(m_set, id, [&](const auto& entry) { enabled = entry.rule.enabled; }))
+        return KIVO_E_UNKNOWN_RULE;
+    if (enabled == flag) return KIVO_OK;
     const char* what = flag ? "启用规则" : "禁用规则";
     if (int rc = RefuseChangeLocked(what)) return rc;
     RuleSet next = m_set;
-    auto apply = [&](auto& entry) {
+    WithRule(next, id, [&](auto& entry) {
         entry.rule.enabled = flag;
         if (flag) entry.times.since = m_clock->NowUtc();  // no catch-up for the time it was off
-    };
-    if (auto c = next.clear.find(id); c != next.clear.end()) {
-        apply(c->second);
-    } else if (auto b = next.backup.find(id); b != next.backup.end()) {
-        apply(b->second);
-    }
+    });
     if (!SaveLocked(next, what)) return KIVO_E_STORE_WRITE;
     m_set = std::move(next);
     WakeSchedulerLocked();
@@ -389,33 +388,25 @@ int Engine::UpdateBackup(const BackupRule* rule) {
 }
 
 int Engine::Backup(const char* sourceFolder, const char* backupFile) {
-    if (int rc = ValidateArgumentText(sourceFolder)) return rc;
-    if (int rc = ValidateArgumentText(backupFile)) return rc;
-    {
-        std::lock_guard lock(m_mutex);
-        if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
-    }
-    std::lock_guard manual(m_manualMutex);
-    try {
-        return m_manualRunner->Backup(sourceFolder, backupFile, *m_context);
-    } catch (...) {
-        m_log.Post(RunLogText::InternalError("手动备份"));
-        return KIVO_E_INTERNAL;
-    }
+    return RunManual(sourceFolder, backupFile, "手动备份", &TaskRunner::Backup);
 }
 
 int Engine::Restore(const char* backupFile, const char* targetFolder) {
-    if (int rc = ValidateArgumentText(backupFile)) return rc;
-    if (int rc = ValidateArgumentText(targetFolder)) return rc;
+    return RunManual(backupFile, targetFolder, "手动还原", &TaskRunner::Restore);
+}
+
+int Engine::RunManual(const char* from, const char* to, std::string_view what, ManualRun run) {
+    if (int rc = ValidateArgumentText(from)) return rc;
+    if (int rc = ValidateArgumentText(to)) return rc;
     {
         std::lock_guard lock(m_mutex);
         if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
     }
     std::lock_guard manual(m_manualMutex);
     try {
-        return m_manualRunner->Restore(backupFile, targetFolder, *m_context);
+        return (m_manualRunner.get()->*run)(from, to, *m_context);
     } catch (...) {
-        m_log.Post(RunLogText::InternalError("手动还原"));
+        m_log.Post(RunLogText::InternalError(what));
         return KIVO_E_INTERNAL;
     }
 }

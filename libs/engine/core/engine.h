@@ -97,6 +97,9 @@ class Engine {
     int64_t EvaluateLocked(int64_t now);
     void SchedulerLoop();
     void WorkerLoop(TaskRunner& runner);
+    // kivo_backup and kivo_restore: the arguments checked, then one manual run at a time.
+    using ManualRun = int (TaskRunner::*)(const std::string&, const std::string&, RunContext&);
+    int RunManual(const char* from, const char* to, std::string_view what, ManualRun run);
 
     template <class Record>
     int Add(Record* rule);
