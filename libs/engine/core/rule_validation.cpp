@@ -4,6 +4,7 @@
 
 #include "civil_date.h"
 #include "engine_api.h"
+#include "gbk_bytes.h"
 #include "platform.h"
 
 namespace kivo {
@@ -62,15 +63,11 @@ int CheckPath(const char (&field)[N], PathCheck check) {
 }  // namespace
 
 bool IsPlainGbk(std::string_view text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (b >= 0x81 && b <= 0xFE) {
-            if (i + 1 >= text.size()) return false;
-            const auto t = static_cast<unsigned char>(text[++i]);
-            if (!((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE))) return false;
-        } else if (b < 0x20 || b == 0x7F || b == 0xFF) {
-            return false;
-        }
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t length = shared::GbkCharLength(text, pos);
+        const auto b = static_cast<unsigned char>(text[pos]);
+        if (length == 1 && (shared::IsGbkLeadByte(b) || b < 0x20 || b == 0x7F || b == 0xFF)) return false;
+        pos += length;
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "gbk_bytes.h"
 #include "shared_files.h"
 
 namespace kivo {
@@ -51,17 +52,15 @@ char FoldAscii(char c) {
 std::vector<std::string> SplitGbkKeywords(std::string_view gbk) {
     std::vector<std::string> out;
     std::string current;
-    for (size_t i = 0; i < gbk.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(gbk[i]);
-        if (c >= 0x81 && c <= 0xFE && i + 1 < gbk.size()) {
-            current += gbk[i];
-            current += gbk[++i];  // the trail byte may be any of 0x40..0xFE, ',' excepted by the code page
-        } else if (c == ',') {
+    for (size_t pos = 0; pos < gbk.size();) {
+        const size_t length = shared::GbkCharLength(gbk, pos);
+        if (length == 1 && gbk[pos] == ',') {
             if (!current.empty()) out.push_back(std::move(current));
             current.clear();
         } else {
-            current += gbk[i];
+            current.append(gbk.substr(pos, length));
         }
+        pos += length;
     }
     if (!current.empty()) out.push_back(std::move(current));
     return out;
