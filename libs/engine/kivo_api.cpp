@@ -6,7 +6,7 @@
 #include "engine.h"
 #include "engine_api.h"
 #include "engine_thread.h"
-#include "kivo_runner_factory.h"
+#include "runner_options.h"
 #include "shared_files.h"
 
 namespace {
@@ -51,7 +51,7 @@ int kivo_init(void) {
         if (Current()) return int(KIVO_OK);
         kivo::EngineOptions options;
         options.dataFolder = shared::DataFolder();
-        options.makeRunner = kivo::DefaultRunnerFactory();
+        options.makeRunner = [] { return kivo::MakeFileTaskRunner(); };
         auto engine = std::make_shared<kivo::Engine>(std::move(options));
         {
             std::lock_guard lock(g_mutex);

@@ -1,5 +1,3 @@
-#include "file_task_runner.h"
-
 #include <exception>
 
 #include "archive_packer.h"
@@ -57,10 +55,6 @@ class FileTaskRunner final : public TaskRunner {
 
 std::unique_ptr<TaskRunner> MakeFileTaskRunner(RunnerOptions options) {
     return std::make_unique<FileTaskRunner>(std::move(options));
-}
-
-std::unique_ptr<TaskRunner> MakeFileTaskRunner() {
-    return MakeFileTaskRunner(RunnerOptions());
 }
 
 }  // namespace kivo

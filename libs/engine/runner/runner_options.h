@@ -30,6 +30,7 @@ inline fs::Status AtSeam(const RunnerOptions& options, RunnerOptions::Seam seam,
     return options.seam ? options.seam(seam, relative) : fs::Status{};
 }
 
-std::unique_ptr<TaskRunner> MakeFileTaskRunner(RunnerOptions options);
+// The runner that does the real file work: backup sets, cleaning, .bkp archives.
+std::unique_ptr<TaskRunner> MakeFileTaskRunner(RunnerOptions options = {});
 
 }  // namespace kivo

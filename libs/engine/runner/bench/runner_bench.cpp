@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "engine_api.h"
-#include "file_task_runner.h"
+#include "runner_options.h"
 #include "shared_files.h"
 
 namespace {

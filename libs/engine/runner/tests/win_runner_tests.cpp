@@ -1,7 +1,6 @@
 // What only Windows has: junctions and directory symbolic links in a watched folder, files locked
 // by another program, and paths beyond 260 characters. Runs under Wine in CI.
 #include "engine_api.h"
-#include "file_task_runner.h"
 #include "runner_options.h"
 #include "runner_test_support.h"
 #include "shared_files.h"
