@@ -10,38 +10,6 @@ namespace kivo {
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
-constexpr uint64_t kMaxKilobytes = uint64_t(1) << 40;
-
-std::optional<uint64_t> Decimal(std::string_view text, size_t maxDigits) {
-    if (text.empty() || text.size() > maxDigits) return std::nullopt;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + uint64_t(c - '0');
-    }
-    return v;
-}
-
-// "a,b" split at the first ','; both halves decimal.
-bool SplitRange(std::string_view text, size_t maxDigits, uint64_t& a, uint64_t& b) {
-    size_t comma = text.find(',');
-    if (comma == std::string_view::npos) return false;
-    auto first = Decimal(text.substr(0, comma), maxDigits);
-    auto second = Decimal(text.substr(comma + 1), maxDigits);
-    if (!first || !second) return false;
-    a = *first;
-    b = *second;
-    return true;
-}
-
-bool ValidDate(uint64_t v) {
-    uint64_t month = v / 100 % 100, day = v % 100;
-    return v >= 19000101 && v <= 99991231 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
-}
-
-bool ValidTime(uint64_t v) {
-    return v / 100 <= 23 && v % 100 <= 59;
-}
 
 char FoldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
@@ -93,25 +61,15 @@ const char* CleanConditions::Parse(const ClearRule& rule) {
             m_keywords.push_back(*utf8);
         }
     }
-    uint64_t a = 0, b = 0;
-    if (std::string_view size = FieldText(rule.size_range); !size.empty()) {
-        if (!SplitRange(size, 12, a, b) || a > b || b > kMaxKilobytes) return "文件大小范围无效";
-        m_hasSize = true;
-        m_minSize = a * 1024;
-        m_maxSize = b * 1024;
-    }
-    if (std::string_view date = FieldText(rule.date_range); !date.empty()) {
-        if (!SplitRange(date, 8, a, b) || !ValidDate(a) || !ValidDate(b) || a > b) return "日期范围无效";
-        m_hasDate = true;
-        m_startDate = int(a);
-        m_endDate = int(b);
-    }
-    if (std::string_view time = FieldText(rule.time_range); !time.empty()) {
-        if (!SplitRange(time, 4, a, b) || !ValidTime(a) || !ValidTime(b) || a > b) return "时间范围无效";
-        m_hasTime = true;
-        m_startTime = int(a);
-        m_endTime = int(b);
-    }
+    const RangeText size = ParseSizeRange(FieldText(rule.size_range));
+    if (!size.ok) return "文件大小范围无效";
+    const RangeText date = ParseDateRange(FieldText(rule.date_range));
+    if (!date.ok) return "日期范围无效";
+    const RangeText time = ParseTimeRange(FieldText(rule.time_range));
+    if (!time.ok) return "时间范围无效";
+    m_size = size.range;
+    m_date = date.range;
+    m_time = time.range;
     return nullptr;
 }
 
@@ -122,13 +80,13 @@ bool CleanConditions::Matches(const std::string& name, uint64_t size, int64_t mt
                                         [&](const std::string& k) { return ContainsKeyword(name, k); })) {
         return false;
     }
-    if (m_hasSize && (size < m_minSize || size > m_maxSize)) return false;
-    if (m_hasDate || m_hasTime) {
-        fs::CivilTime t = local(mtime);
-        int date = t.year * 10000 + t.month * 100 + t.day;
-        int time = t.hour * 100 + t.minute;
-        if (m_hasDate && (date < m_startDate || date > m_endDate)) return false;
-        if (m_hasTime && (time < m_startTime || time > m_endTime)) return false;
+    if (m_size && (size < uint64_t(m_size->low) * 1024 || size > uint64_t(m_size->high) * 1024)) return false;
+    if (m_date || m_time) {
+        const fs::CivilTime t = local(mtime);
+        const int64_t date = t.year * 10000 + t.month * 100 + t.day;
+        const int64_t time = t.hour * 100 + t.minute;
+        if (m_date && (date < m_date->low || date > m_date->high)) return false;
+        if (m_time && (time < m_time->low || time > m_time->high)) return false;
     }
     return true;
 }

@@ -16,11 +16,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "file_system.h"
 #include "rule_records.h"
+#include "rule_validation.h"
 
 namespace kivo {
 
@@ -28,7 +30,8 @@ class CleanConditions {
   public:
     using LocalTime = std::function<fs::CivilTime(int64_t)>;
 
-    // nullptr when the rule's conditions are well formed; otherwise a GBK text naming the field.
+    // nullptr when the rule's conditions are well formed (the range texts read as the engine reads
+    // them when it accepts a rule); otherwise a GBK text naming the field.
     const char* Parse(const ClearRule& rule);
 
     // name: the file's name in UTF-8; mtime and now in seconds UTC.
@@ -43,12 +46,9 @@ class CleanConditions {
     int m_minFreePercent = 0;
     bool m_hasNameFilter = false;
     std::vector<std::string> m_keywords;  // UTF-8
-    bool m_hasSize = false;
-    uint64_t m_minSize = 0, m_maxSize = 0;  // bytes
-    bool m_hasDate = false;
-    int m_startDate = 0, m_endDate = 0;  // YYYYMMDD
-    bool m_hasTime = false;
-    int m_startTime = 0, m_endTime = 0;  // HHMM
+    std::optional<Range> m_size;          // KB
+    std::optional<Range> m_date;          // YYYYMMDD
+    std::optional<Range> m_time;          // HHMM
 };
 
 // Splits a GBK text at ',' without ever splitting a double-byte character; empty parts are dropped.

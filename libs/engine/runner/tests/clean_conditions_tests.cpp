@@ -55,6 +55,10 @@ TEST(CleanConditions, RefusesMalformedConditionsNamingTheField) {
         {Rule("", "", "", "0960,1000"), "时间范围无效"},
         {Rule("", "", "", "2200,0600"), "时间范围无效"},
         {Rule("", "", "", "0000,06000"), "时间范围无效"},
+        // Read exactly as the engine reads them when it accepts a rule.
+        {Rule("", "0,2147483648", "", ""), "文件大小范围无效"},
+        {Rule("", "", "19691231,19700101", ""), "日期范围无效"},
+        {Rule("", "", "", "900,1000"), "时间范围无效"},
     };
     for (const Case& c : cases) {
         CleanConditions conditions;
