@@ -213,11 +213,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
             parent.RemoveDir(targetPath->filename().native());
     };
     uint64_t available = 0, total = 0;
-    auto probe = [&] {
-        return m_options.freeSpace ? m_options.freeSpace(target, available, total)
-                                   : target.FreeSpace(available, total);
-    };
-    if (probe() && reader.TotalSize() > available) {
+    if (m_options.freeSpace(target, available, total) && reader.TotalSize() > available) {
         forgetTarget();
         return fail(KIVO_E_WRITE_FAILED, "磁盘空间不足：需要 " + Decimal(reader.TotalSize()) +
                                              " 字节，可用 " + Decimal(available) + " 字节");

@@ -211,7 +211,7 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
     if (!sourcePath || !sourcePath->is_absolute()) return Failed("源路径不是有效的完整路径：" + sourceGbk);
     if (!backupPath || !backupPath->is_absolute()) return Failed("备份目录不是有效的完整路径：" + backupGbk);
     const int64_t now = context.NowUtc();
-    const fs::CivilTime local = m_options.localTime ? m_options.localTime(now) : fs::LocalFromUtc(now);
+    const fs::CivilTime local = m_options.localTime(now);
 
     // The source: a folder, or one file opened through its folder.
     fs::Dir sourceDir, sourceParent;

@@ -144,8 +144,7 @@ RunReport Cleaner::Run(const ClearRule& rule, RunContext& context) {
     }
 
     auto freeSpace = [&](uint64_t& available, uint64_t& total) {
-        return m_options.freeSpace ? m_options.freeSpace(root, available, total)
-                                   : root.FreeSpace(available, total);
+        return m_options.freeSpace(root, available, total);
     };
     const int minFree = conditions.MinFreePercent();
     uint64_t available = 0, total = 0;
@@ -160,11 +159,9 @@ RunReport Cleaner::Run(const ClearRule& rule, RunContext& context) {
                     "%，按修改时间从早到晚删除符合条件的文件");
     }
 
-    const CleanConditions::LocalTime local =
-        m_options.localTime ? m_options.localTime : CleanConditions::LocalTime(fs::LocalFromUtc);
     Totals totals;
-    CleanVisitor visitor(m_options, conditions, context, local, rootGbk, context.NowUtc(), minFree > 0,
-                         totals);
+    CleanVisitor visitor(m_options, conditions, context, m_options.localTime, rootGbk, context.NowUtc(),
+                         minFree > 0, totals);
     WalkTree(root, visitor, {});
 
     std::string freeNote;

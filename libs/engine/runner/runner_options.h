@@ -1,4 +1,5 @@
-// What tests and benchmarks may replace in the file runner: the free-space probe and local time.
+// What tests and benchmarks may replace in the file runner: the free-space probe, local time and the
+// fault seam. The defaults are the real ones.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +12,13 @@
 namespace kivo {
 
 struct RunnerOptions {
-    // Free space of the volume that holds the folder; empty: the volume's real figures.
-    std::function<fs::Status(const fs::Dir&, uint64_t& available, uint64_t& total)> freeSpace;
-    // Local civil time of a UTC instant; empty: the system's time zone.
-    std::function<fs::CivilTime(int64_t)> localTime;
+    // Free space of the volume that holds the folder.
+    std::function<fs::Status(const fs::Dir&, uint64_t& available, uint64_t& total)> freeSpace =
+        [](const fs::Dir& dir, uint64_t& available, uint64_t& total) {
+            return dir.FreeSpace(available, total);
+        };
+    // Local civil time of a UTC instant, in the system's time zone.
+    std::function<fs::CivilTime(int64_t)> localTime = fs::LocalFromUtc;
     // Seconds between the progress lines of a manual backup or restore.
     int progressSeconds = 5;
 
