@@ -7,6 +7,7 @@
 #include "file_byte_io.h"
 #include "run_text.h"
 #include "shared_files.h"
+#include "source_file.h"
 #include "tree_walker.h"
 #include "zip_writer.h"
 
@@ -53,22 +54,15 @@ class PackVisitor final : public TreeVisitor {
 
     void File(const fs::Dir& parent, const fs::DirEntry& entry, const fs::NativeString& relative) override {
         fs::File in;
-        fs::Status opened = AtSeam(m_options, RunnerOptions::Seam::OpenSource, relative);
-        if (opened) opened = parent.OpenRead(entry.name, in);
-        if (!opened) {
-            Fail(relative, opened.error == fs::Error::NotFound ? "文件在备份过程中消失" : ReasonText(opened));
-            return;
-        }
+        if (auto why = OpenSourceFile(m_options, parent, entry.name, relative, in))
+            return Fail(relative, *why);
         // After the first fault the archive will not be kept; the rest is only checked for readability,
         // so that the log names every file that needs attention.
         if (m_broken) return;
         auto name = EntryName(relative);
         if (!name) return Fail(relative, "名称无法转换为 UTF-8");
         fs::Facts before;
-        if (fs::Status s = in.GetFacts(before); !s) return Fail(relative, ReasonText(s));
-        if (fs::Status s = AtSeam(m_options, RunnerOptions::Seam::SourceOpened, relative); !s) {
-            return Fail(relative, ReasonText(s));
-        }
+        if (auto why = SourceFactsBefore(m_options, in, relative, before)) return Fail(relative, *why);
         if (!m_writer.BeginFile(*name, before.mtime, before.size)) return WriterFailed(relative);
         uint64_t done = 0;
         while (done < before.size) {
@@ -82,13 +76,7 @@ class PackVisitor final : public TreeVisitor {
             m_bytes += got;
             Progress();
         }
-        size_t extra = 0;
-        fs::Facts after;
-        if (in.ReadAt(before.size, m_buffer.get(), 1, extra) && extra > 0)
-            return Fail(relative, "文件在备份过程中变大");
-        if (in.GetFacts(after) && (after.size != before.size || after.mtime != before.mtime)) {
-            return Fail(relative, "文件在备份过程中被修改");
-        }
+        if (const char* changed = ChangedWhileRead(in, before)) return Fail(relative, changed);
         if (!m_writer.EndFile()) return WriterFailed(relative);
         ++m_files;
         Progress();

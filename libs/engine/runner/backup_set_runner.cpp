@@ -6,6 +6,7 @@
 #include "backup_set_name.h"
 #include "run_text.h"
 #include "shared_files.h"
+#include "source_file.h"
 #include "tree_remover.h"
 #include "tree_walker.h"
 
@@ -28,17 +29,9 @@ class FileCopier {
     bool Copy(const fs::Dir& from, const fs::NativeString& name, const fs::Dir& to,
               const fs::NativeString& relative) {
         fs::File in;
-        fs::Status opened = AtSeam(m_options, RunnerOptions::Seam::OpenSource, relative);
-        if (opened) opened = from.OpenRead(name, in);
-        if (!opened) {
-            return Fail(relative,
-                        opened.error == fs::Error::NotFound ? "文件在备份过程中消失" : ReasonText(opened));
-        }
+        if (auto why = OpenSourceFile(m_options, from, name, relative, in)) return Fail(relative, *why);
         fs::Facts before;
-        if (fs::Status s = in.GetFacts(before); !s) return Fail(relative, ReasonText(s));
-        if (fs::Status s = AtSeam(m_options, RunnerOptions::Seam::SourceOpened, relative); !s) {
-            return Fail(relative, ReasonText(s));
-        }
+        if (auto why = SourceFactsBefore(m_options, in, relative, before)) return Fail(relative, *why);
         fs::File out;
         fs::Status created = AtSeam(m_options, RunnerOptions::Seam::CreateCopy, relative);
         if (created) created = to.CreateFile(name, out);
@@ -53,20 +46,13 @@ class FileCopier {
             problem = ReasonText(s);
         } else if (copied < before.size) {
             problem = "文件在备份过程中变短";
-        } else {
-            char extra;
-            size_t got = 0;
-            fs::Facts after;
-            if (in.ReadAt(before.size, &extra, 1, got) && got > 0) {
-                problem = "文件在备份过程中变大";
-            } else if (in.GetFacts(after) && (after.size != before.size || after.mtime != before.mtime)) {
-                problem = "文件在备份过程中被修改";
-            } else if (fs::Status t = out.SetMtime(before.mtime); !t) {
-                problem = ReasonText(t);
-            } else if (fs::Status d = out.MakeDurable(); !d) {
-                problem = ReasonText(d);
-                s = d;
-            }
+        } else if (const char* changed = ChangedWhileRead(in, before)) {
+            problem = changed;
+        } else if (fs::Status t = out.SetMtime(before.mtime); !t) {
+            problem = ReasonText(t);
+        } else if (fs::Status d = out.MakeDurable(); !d) {
+            problem = ReasonText(d);
+            s = d;
         }
         if (!problem.empty()) {
             out.Close();

@@ -1,0 +1,34 @@
+#include "source_file.h"
+
+#include "run_text.h"
+
+namespace kivo {
+
+std::optional<std::string> OpenSourceFile(const RunnerOptions& options, const fs::Dir& parent,
+                                          const fs::NativeString& name, const fs::NativeString& relative,
+                                          fs::File& in) {
+    fs::Status s = AtSeam(options, RunnerOptions::Seam::OpenSource, relative);
+    if (s) s = parent.OpenRead(name, in);
+    if (s) return std::nullopt;
+    return s.error == fs::Error::NotFound ? "文件在备份过程中消失" : ReasonText(s);
+}
+
+std::optional<std::string> SourceFactsBefore(const RunnerOptions& options, const fs::File& in,
+                                             const fs::NativeString& relative, fs::Facts& before) {
+    fs::Status s = in.GetFacts(before);
+    if (s) s = AtSeam(options, RunnerOptions::Seam::SourceOpened, relative);
+    if (s) return std::nullopt;
+    return ReasonText(s);
+}
+
+const char* ChangedWhileRead(const fs::File& in, const fs::Facts& before) {
+    char extra;
+    size_t got = 0;
+    if (in.ReadAt(before.size, &extra, 1, got) && got > 0) return "文件在备份过程中变大";
+    fs::Facts after;
+    if (in.GetFacts(after) && (after.size != before.size || after.mtime != before.mtime))
+        return "文件在备份过程中被修改";
+    return nullptr;
+}
+
+}  // namespace kivo
