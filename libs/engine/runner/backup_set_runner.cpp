@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "backup_set_name.h"
+#include "civil_date.h"
 #include "run_text.h"
 #include "shared_files.h"
 #include "source_file.h"
@@ -12,8 +13,6 @@
 
 namespace kivo {
 namespace {
-
-constexpr int64_t kSecondsPerDay = 86400;
 
 struct Totals {
     uint64_t files = 0, bytes = 0, failures = 0;

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <optional>
 
+#include "civil_date.h"
 #include "gbk_bytes.h"
 #include "shared_files.h"
 
 namespace kivo {
 namespace {
-
-constexpr int64_t kSecondsPerDay = 86400;
 
 char FoldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
