@@ -10,18 +10,7 @@ namespace kivo {
 namespace {
 
 using test::U8;
-
-fs::CivilTime Utc(int64_t t) {
-    // A fixed zone (UTC) so the tables do not depend on the machine's.
-    const int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
-    const int64_t secs = t - days * 86400;
-    int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
-    int64_t doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
-    int day = int(doy - (153 * mp + 2) / 5 + 1), month = int(mp < 10 ? mp + 3 : mp - 9);
-    int year = int(yoe + era * 400 + (month <= 2));
-    return {year, month, day, int(secs / 3600), int(secs / 60 % 60), int(secs % 60)};
-}
+using test::UtcCivil;
 
 ClearRule Rule(std::string_view filter, std::string_view size, std::string_view date, std::string_view time,
                int keepDays = 0, int minFree = 0) {
@@ -118,7 +107,7 @@ TEST(CleanConditions, EachConditionIsInclusiveAtItsBounds) {
     for (const Case& c : cases) {
         CleanConditions conditions;
         ASSERT_EQ(conditions.Parse(c.rule), nullptr);
-        EXPECT_EQ(conditions.Matches(c.name, c.size, c.mtime, now, Utc), c.match)
+        EXPECT_EQ(conditions.Matches(c.name, c.size, c.mtime, now, UtcCivil), c.match)
             << FieldText(c.rule.name_filter) << " " << c.name << " " << c.size << " " << c.mtime;
     }
 }
@@ -130,13 +119,13 @@ TEST(CleanConditions, KeywordsSplitAndMatchOnCharacterBoundaries) {
 
     CleanConditions pipe;
     ASSERT_EQ(pipe.Parse(Rule("|", "", "", "")), nullptr);
-    EXPECT_FALSE(pipe.Matches(U8(u8"億.txt"), 1, 0, 0, Utc));
-    EXPECT_TRUE(pipe.Matches("a|b.txt", 1, 0, 0, Utc));
+    EXPECT_FALSE(pipe.Matches(U8(u8"億.txt"), 1, 0, 0, UtcCivil));
+    EXPECT_TRUE(pipe.Matches("a|b.txt", 1, 0, 0, UtcCivil));
 
     CleanConditions letter;
     ASSERT_EQ(letter.Parse(Rule("a", "", "", "")), nullptr);
-    EXPECT_FALSE(letter.Matches(U8(u8"乤.log"), 1, 0, 0, Utc));
-    EXPECT_TRUE(letter.Matches("DATA.log", 1, 0, 0, Utc));
+    EXPECT_FALSE(letter.Matches(U8(u8"乤.log"), 1, 0, 0, UtcCivil));
+    EXPECT_TRUE(letter.Matches("DATA.log", 1, 0, 0, UtcCivil));
 
     EXPECT_TRUE(ContainsKeyword("Report.TXT", ".txt"));
     EXPECT_FALSE(ContainsKeyword(U8(u8"Ä.txt"), U8(u8"ä")));  // only ASCII letters fold

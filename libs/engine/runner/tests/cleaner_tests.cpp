@@ -15,22 +15,10 @@ using test::Gbk;
 using test::RecordingContext;
 using test::ScratchDir;
 using test::U8;
+using test::UtcOptions;
 
 constexpr int64_t kNow = 1700000000;  // 2023-11-14 22:13:20 UTC
 constexpr int64_t kDay = 86400;
-
-fs::CivilTime Utc(int64_t t) {
-    time_t tt = time_t(t);
-    struct tm tm {};
-    gmtime_r(&tt, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-}
-
-RunnerOptions UtcOptions() {
-    RunnerOptions options;
-    options.localTime = Utc;
-    return options;
-}
 
 // Files below root, relative, sorted.
 std::set<std::string> Files(const std::filesystem::path& root) {

@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "civil_date.h"
 #include "shared_files.h"
 #include "zip_format.h"
 
@@ -22,6 +23,18 @@ std::vector<std::string> RecordingContext::Matching(std::string_view text) const
         if (line.find(text) != std::string::npos) out.push_back(line);
     }
     return out;
+}
+
+fs::CivilTime UtcCivil(int64_t utc) {
+    const CivilDate date = CivilFromDays(FloorDiv(utc, kSecondsPerDay));
+    const int64_t second = FloorMod(utc, kSecondsPerDay);
+    return {date.year, date.month, date.day, int(second / 3600), int(second / 60 % 60), int(second % 60)};
+}
+
+RunnerOptions UtcOptions() {
+    RunnerOptions options;
+    options.localTime = UtcCivil;
+    return options;
 }
 
 ScratchDir::ScratchDir() {

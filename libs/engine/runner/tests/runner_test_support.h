@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "rule_records.h"
+#include "runner_options.h"
 #include "task_runner.h"
 
 namespace kivo::test {
@@ -42,6 +43,11 @@ class ScratchDir {
   private:
     std::filesystem::path m_path;
 };
+
+// Civil time of a UTC instant: a fixed zone, so that tests do not depend on the machine's.
+fs::CivilTime UtcCivil(int64_t utc);
+// Runner options that read local time as UTC.
+RunnerOptions UtcOptions();
 
 // UTF-8 text of a u8 literal.
 std::string U8(std::u8string_view text);
