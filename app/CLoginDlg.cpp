@@ -9,8 +9,7 @@ CLoginDlg::CLoginDlg() : CDialog(IDD_LOGIN) {}
 
 BOOL CLoginDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    fw::SetWindowIcon(m_hWnd, m_hIcon);
     // Its own taskbar button, while the main window waits disabled behind it.
     ::SetWindowLongW(m_hWnd, GWL_EXSTYLE, ::GetWindowLongW(m_hWnd, GWL_EXSTYLE) | WS_EX_APPWINDOW);
     ::SetFocus(GetDlgItem(IDC_LOGIN_USER));
@@ -46,13 +45,5 @@ void CLoginDlg::OnBnClickedLogin() {
 }
 
 bool CLoginDlg::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT* result) {
-    switch (msg) {
-        case WM_PAINT:
-            return fw::PaintMinimisedIcon(m_hWnd, m_hIcon);
-        case WM_QUERYDRAGICON:
-            *result = reinterpret_cast<LRESULT>(m_hIcon);
-            return true;
-        default:
-            return false;
-    }
+    return fw::AnswerIconMessage(m_hWnd, m_hIcon, msg, result);
 }

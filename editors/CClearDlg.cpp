@@ -78,7 +78,7 @@ void CClearDlg::OnTimeFieldChange(int id) {
     m_bPuttingBack = true;
     SetItemText(id, lastAccepted);
     m_bPuttingBack = false;
-    SelectWholeText(GetDlgItem(id));
+    fw::SelectWholeText(GetDlgItem(id));
 }
 
 void CClearDlg::LoadRule() {

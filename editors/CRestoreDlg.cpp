@@ -13,7 +13,7 @@ CRestoreDlg::CRestoreDlg() : CDialog(IDD_RESTORE), m_hIcon(LoadAppIcon()) {}
 
 BOOL CRestoreDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    SetDialogIcon(m_hWnd, m_hIcon);
+    fw::SetWindowIcon(m_hWnd, m_hIcon);
     ShowItem(IDC_PICK_RESTORE_FILE, true);
     ShowItem(IDC_PICK_RESTORE_FOLDER, true);
     SetReadOnly(IDC_RESTORE_FILE);

@@ -9,7 +9,7 @@ CRuleEditorDlg::CRuleEditorDlg(int templateId, int tabIntoPanelFrom1, int tabInt
       m_nTabFrom2(tabIntoPanelFrom2) {}
 
 void CRuleEditorDlg::SetEditorIcon() {
-    SetDialogIcon(m_hWnd, m_hIcon);
+    fw::SetWindowIcon(m_hWnd, m_hIcon);
 }
 
 bool CRuleEditorDlg::CreateSchedulePanel() {

@@ -97,7 +97,7 @@ void CRunTimeDlg::FocusFirstField() {
         const LONG style = ::GetWindowLongW(item, GWL_STYLE);
         if ((style & (WS_TABSTOP | WS_VISIBLE | WS_DISABLED)) == (WS_TABSTOP | WS_VISIBLE)) {
             ::SetFocus(item);
-            if (::SendMessageW(item, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SelectWholeText(item);
+            if (::SendMessageW(item, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) fw::SelectWholeText(item);
             return;
         }
     }
@@ -125,7 +125,7 @@ void CRunTimeDlg::GuardChange(int id, GuardedField field, const std::string& las
     m_bPuttingBack = true;
     SetItemText(id, lastAccepted);
     m_bPuttingBack = false;
-    SelectWholeText(GetDlgItem(id));
+    fw::SelectWholeText(GetDlgItem(id));
 }
 
 int CRunTimeDlg::TopOf(int id) const {

@@ -23,17 +23,6 @@ void ShowInputFault(const fw::CWnd& dialog, const editors::InputFault& fault) {
     }
 }
 
-void SelectWholeText(HWND edit) {
-    ::SendMessageW(edit, EM_SETSEL, 0, -1);
-    ::SendMessageW(edit, EM_SCROLLCARET, 0, 0);
-}
-
-void SetDialogIcon(HWND dialog, HICON icon) {
-    ::SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    ::SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-}
-
 HICON LoadAppIcon() {
-    // A shared resource icon: nobody destroys it.
     return ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
 }

@@ -15,9 +15,5 @@ void ShowInputFault(const fw::CWnd& dialog, const editors::InputFault& fault);
 // A plain message box of an editor: information icon and OK.
 void ShowEditorMessage(HWND owner, const std::string& textGbk, const char* captionGbk);
 
-// Selects an edit's whole text and scrolls the caret into view, leaving the focus where it is.
-void SelectWholeText(HWND edit);
-
-// Gives a dialog the application icon as its big and small icon.
-void SetDialogIcon(HWND dialog, HICON icon);
+// The application icon, a shared resource icon that nobody destroys.
 HICON LoadAppIcon();

@@ -29,30 +29,6 @@ bool ReturnsDirectly(UINT msg) {
 
 }  // namespace
 
-std::wstring GetWindowTextWide(HWND hwnd) {
-    int n = ::GetWindowTextLengthW(hwnd);
-    if (n <= 0) return {};
-    std::wstring text(size_t(n) + 1, L'\0');
-    n = ::GetWindowTextW(hwnd, text.data(), n + 1);
-    text.resize(size_t(n > 0 ? n : 0));
-    return text;
-}
-
-std::string GetWindowTextGbk(HWND hwnd, bool* exact) {
-    return GbkFromWide(GetWindowTextWide(hwnd), exact);
-}
-
-void SetWindowTextGbk(HWND hwnd, std::string_view gbk) {
-    ::SetWindowTextW(hwnd, WideFromGbk(gbk).c_str());
-}
-
-void CWnd::FocusAndSelect(int id) const {
-    HWND item = GetDlgItem(id);
-    ::SetFocus(item);
-    ::SendMessageW(item, EM_SETSEL, 0, -1);
-    ::SendMessageW(item, EM_SCROLLCARET, 0, 0);
-}
-
 void DDX_Text(CDataExchange& dx, int id, std::string& value, int limit) {
     HWND item = dx.Dialog().GetDlgItem(id);
     if (dx.Saving()) {
@@ -267,24 +243,6 @@ INT_PTR CDialog::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         }
     }
-}
-
-}  // namespace fw
-
-namespace fw {
-
-bool PaintMinimisedIcon(HWND hwnd, HICON icon) {
-    if (!::IsIconic(hwnd)) return false;
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(hwnd, &paint);
-    ::SendMessageW(hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    RECT client;
-    ::GetClientRect(hwnd, &client);
-    const int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
-    const int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
-    ::DrawIcon(dc, x, y, icon);
-    ::EndPaint(hwnd, &paint);
-    return true;
 }
 
 }  // namespace fw

@@ -50,12 +50,13 @@ class CWnd {
     HWND m_hWnd = nullptr;
 };
 
-}  // namespace fw
+// Selects an edit's whole text and scrolls the caret into view, leaving the focus where it is.
+void SelectWholeText(HWND edit);
 
-namespace fw {
-
-// Paints the icon centred in the client area when the window is minimised. False otherwise,
-// so the window paints as usual.
-bool PaintMinimisedIcon(HWND hwnd, HICON icon);
+// Gives a window the icon as its big and small icon.
+void SetWindowIcon(HWND hwnd, HICON icon);
+// Answers the two messages through which a minimised dialog shows its icon: WM_PAINT (only while
+// minimised; otherwise the window paints as usual) and WM_QUERYDRAGICON. True when answered.
+bool AnswerIconMessage(HWND hwnd, HICON icon, UINT msg, LRESULT* result);
 
 }  // namespace fw

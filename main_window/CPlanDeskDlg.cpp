@@ -8,6 +8,7 @@
 #include <new>
 
 #include "CLoginDlg.h"
+#include "EditorControls.h"
 #include "engine_api.h"
 #include "log_lines.h"
 #include "main_window_rules.h"
@@ -77,9 +78,7 @@ void CPlanDeskDlg::ResetFirstTickForTesting() {
     g_firstTickDone = false;
 }
 
-CPlanDeskDlg::CPlanDeskDlg() : CDialog(IDD_PLAN_DESK) {
-    m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
-}
+CPlanDeskDlg::CPlanDeskDlg() : CDialog(IDD_PLAN_DESK), m_hIcon(LoadAppIcon()) {}
 
 CPlanDeskDlg::~CPlanDeskDlg() {
     if (m_pLogFont) ::DeleteObject(m_pLogFont);
@@ -93,8 +92,7 @@ void CPlanDeskDlg::DoDataExchange(fw::CDataExchange& dx) {
 
 BOOL CPlanDeskDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    fw::SetWindowIcon(m_hWnd, m_hIcon);
     InitLogList();
     InitRuleList(m_lstClear, kClearHeadings, int(std::size(kClearHeadings)), "clear");
     InitRuleList(m_lstBackup, kBackupHeadings, int(std::size(kBackupHeadings)), "backup");
@@ -197,11 +195,6 @@ void CPlanDeskDlg::CloseWindow() {
 
 bool CPlanDeskDlg::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT* result) {
     switch (msg) {
-        case WM_PAINT:
-            return fw::PaintMinimisedIcon(m_hWnd, m_hIcon);
-        case WM_QUERYDRAGICON:
-            *result = reinterpret_cast<LRESULT>(m_hIcon);
-            return true;
         case WM_SHOW_LOGIN:
             *result = OnShowLogin();
             return true;
@@ -209,7 +202,7 @@ bool CPlanDeskDlg::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT* result) {
             *result = OnEngineLog();
             return true;
         default:
-            return false;
+            return fw::AnswerIconMessage(m_hWnd, m_hIcon, msg, result);
     }
 }
 

@@ -34,7 +34,7 @@ class CPlanDeskDlg : public fw::CDialog {
     // The first visible tick starts automatic running once per process; tests start afresh.
     static void ResetFirstTickForTesting();
 
-    HICON m_hIcon = nullptr;
+    HICON m_hIcon;  // application icon; not owned
     HFONT m_pLogFont = nullptr;
     CMyListCtrl m_lstLog;
     CMyListCtrl m_lstClear;

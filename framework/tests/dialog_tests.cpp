@@ -155,3 +155,33 @@ TEST(Dialog, EndDuringInitEndsTheModalRunAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+class IconDialog : public fw::CDialog {
+  public:
+    IconDialog() : CDialog(kParent) {}
+    HICON icon = ::LoadIconA(nullptr, IDI_INFORMATION);
+
+  protected:
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        fw::SetWindowIcon(m_hWnd, icon);
+        return TRUE;
+    }
+    bool OnMessage(UINT msg, WPARAM, LPARAM, LRESULT* result) override {
+        return fw::AnswerIconMessage(m_hWnd, icon, msg, result);
+    }
+};
+
+TEST(Dialog, ShowsItsIconInTheCaptionTheTaskbarAndWhenDragged) {
+    IconDialog dialog;
+    ASSERT_TRUE(dialog.Create(kParent, nullptr));
+    const HWND hwnd = dialog.GetSafeHwnd();
+    EXPECT_EQ(reinterpret_cast<HICON>(::SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0)), dialog.icon);
+    EXPECT_EQ(reinterpret_cast<HICON>(::SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0)), dialog.icon);
+    EXPECT_EQ(reinterpret_cast<HICON>(::SendMessageW(hwnd, WM_QUERYDRAGICON, 0, 0)), dialog.icon);
+    EXPECT_NE(dialog.icon, nullptr);
+}
+
+}  // namespace
