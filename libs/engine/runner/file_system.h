@@ -88,6 +88,9 @@ class File {
 
   private:
     friend class Dir;
+    // The rest from `copied` on, through a buffer: where the system has no copy of its own.
+    Status CopyThroughBuffer(const File& from, uint64_t n, uint64_t& copied);
+
 #ifdef _WIN32
     void* m_handle = nullptr;
 #else

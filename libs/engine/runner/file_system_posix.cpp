@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <memory>
 
 #include "shared_files.h"
 #include "run_text.h"
@@ -86,6 +85,24 @@ Status KindMismatch(int dirFd, const NativeString& name, Error fallback) {
     return {fallback, 0};
 }
 
+// fd was opened with O_NONBLOCK, so that a FIFO cannot hang the open. Only a regular file is kept,
+// and it reads blocking again; anything else is closed.
+Status KeepRegularFile(int fd) {
+    struct stat st;
+    Status s;
+    if (::fstat(fd, &st) != 0) {
+        s = LastError();
+    } else if (!S_ISREG(st.st_mode)) {
+        s = {S_ISDIR(st.st_mode) ? Error::IsDirectory : Error::NameInvalid, 0};
+    }
+    if (!s) {
+        ::close(fd);
+        return s;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return {};
+}
+
 bool ValidName(const NativeString& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == NativeString::npos &&
            name.find('\0') == NativeString::npos;
@@ -115,13 +132,7 @@ File::~File() {
 Status File::OpenPath(const std::filesystem::path& path, File& out) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return LastError();
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        bool dir = S_ISDIR(st.st_mode);
-        ::close(fd);
-        return {dir ? Error::IsDirectory : Error::NameInvalid, 0};
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (Status s = KeepRegularFile(fd); !s) return s;
     out = File();
     out.m_fd = fd;
     return {};
@@ -215,18 +226,8 @@ Status File::CopyFrom(const File& from, uint64_t n, uint64_t& copied) {
         if (r == 0) return {};  // the source is shorter than n
         copied += uint64_t(r);
     }
-    if (copied == n) return {};
 #endif
-    std::unique_ptr<char[]> buffer(new char[1 << 20]);
-    while (copied < n) {
-        size_t want = size_t(std::min<uint64_t>(n - copied, 1 << 20));
-        size_t got = 0;
-        if (Status s = from.ReadAt(copied, buffer.get(), want, got); !s) return s;
-        if (got == 0) return {};
-        if (Status s = WriteAt(copied, buffer.get(), got); !s) return s;
-        copied += got;
-    }
-    return {};
+    return CopyThroughBuffer(from, n, copied);
 }
 
 // ---- Dir ----
@@ -354,20 +355,13 @@ Status Dir::OpenDir(const NativeString& name, Dir& out) const {
 
 Status Dir::OpenRead(const NativeString& name, File& out) const {
     if (!ValidName(name)) return {Error::NameInvalid, 0};
-    // O_NONBLOCK: a FIFO must not hang the run; it is refused below.
     int fd = ::openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         Status s = LastError();
         if (s.error == Error::IsLink) return KindMismatch(m_fd, name, s.error);
         return s;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        bool dir = S_ISDIR(st.st_mode);
-        ::close(fd);
-        return {dir ? Error::IsDirectory : Error::NameInvalid, 0};
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (Status s = KeepRegularFile(fd); !s) return s;
     out = File();
     out.m_fd = fd;
     return {};

@@ -387,16 +387,7 @@ Status File::Sync() {
 
 Status File::CopyFrom(const File& from, uint64_t n, uint64_t& copied) {
     copied = 0;
-    std::unique_ptr<char[]> buffer(new char[1 << 20]);
-    while (copied < n) {
-        size_t want = size_t(std::min<uint64_t>(n - copied, 1 << 20));
-        size_t got = 0;
-        if (Status s = from.ReadAt(copied, buffer.get(), want, got); !s) return s;
-        if (got == 0) return {};
-        if (Status s = WriteAt(copied, buffer.get(), got); !s) return s;
-        copied += got;
-    }
-    return {};
+    return CopyThroughBuffer(from, n, copied);
 }
 
 // ---- Dir ----
