@@ -12,13 +12,6 @@ namespace {
 constexpr DWORD kPollMs = 15;
 constexpr UINT kSendTimeoutMs = 5000;
 
-// A sent message that gives up instead of hanging the driver when the app is stuck.
-LRESULT Send(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
-    DWORD_PTR result = 0;
-    ::SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
-    return LRESULT(result);
-}
-
 struct ControlSearch {
     int id;
     HWND found;
@@ -50,37 +43,19 @@ BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
 // The difference between the captured icon and a system icon drawn on the captured background.
 long long IconDistance(const Pixels& shot, LPCWSTR iconId) {
     HICON icon = ::LoadIconW(nullptr, iconId);
-    if (!icon) return LLONG_MAX;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = shot.width;
-    info.bmiHeader.biHeight = -shot.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    long long distance = LLONG_MAX;
-    if (bitmap) {
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
-        auto* out = static_cast<uint32_t*>(bits);
-        std::fill(out, out + size_t(shot.width) * size_t(shot.height), shot.bgra[0]);  // the dialog's face
-        ::DrawIconEx(memory, 0, 0, icon, ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0,
-                     nullptr, DI_NORMAL);
-        ::GdiFlush();
-        distance = 0;
-        for (size_t i = 0; i < shot.bgra.size(); ++i) {
-            const uint32_t a = shot.bgra[i], b = out[i];
-            for (int shift = 0; shift < 24; shift += 8)
-                distance += std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF));
-        }
-        ::SelectObject(memory, old);
-        ::DeleteObject(bitmap);
+    DibCanvas canvas(shot.width, shot.height);
+    if (!icon || !canvas.Ok()) return LLONG_MAX;
+    uint32_t* out = canvas.Bits();
+    std::fill(out, out + shot.bgra.size(), shot.bgra[0]);  // the dialog's face
+    ::DrawIconEx(canvas.Dc(), 0, 0, icon, ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0,
+                 nullptr, DI_NORMAL);
+    ::GdiFlush();
+    long long distance = 0;
+    for (size_t i = 0; i < shot.bgra.size(); ++i) {
+        const uint32_t a = shot.bgra[i], b = out[i];
+        for (int shift = 0; shift < 24; shift += 8)
+            distance += std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF));
     }
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
     return distance;
 }
 
@@ -107,6 +82,12 @@ BoxIcon ClassifyIcon(HWND iconStatic) {
 }
 
 }  // namespace
+
+LRESULT Send(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+    return LRESULT(result);
+}
 
 bool WaitUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();

@@ -11,6 +11,10 @@
 
 namespace e2e {
 
+// Sends a message to another process's window; gives up after 5 s (answering 0) instead of
+// hanging the driver when the app is stuck.
+LRESULT Send(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+
 // Polls cond every few milliseconds until it holds or timeoutMs passed; returns its last answer.
 bool WaitUntil(const std::function<bool()>& cond, DWORD timeoutMs = 10000);
 

@@ -2,18 +2,14 @@
 
 #include <commctrl.h>
 
+#include "AppWindows.h"
+
 namespace e2e {
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
 constexpr size_t kTextOffset = 1024;  // the record sits first, the text behind it
 constexpr int kTextChars = int((kBufferSize - kTextOffset) / sizeof(wchar_t));
-
-LRESULT Send(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
-    DWORD_PTR result = 0;
-    ::SendMessageTimeoutW(window, msg, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
-    return LRESULT(result);
-}
 
 }  // namespace
 

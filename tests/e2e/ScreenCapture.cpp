@@ -20,37 +20,45 @@ void PutChunk(std::string& out, const char type[4], const std::string& data) {
 
 }  // namespace
 
+DibCanvas::DibCanvas(int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    m_hDc = ::CreateCompatibleDC(nullptr);
+    void* bits = nullptr;
+    if (width > 0 && height > 0)
+        m_hBitmap = ::CreateDIBSection(m_hDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!m_hBitmap) return;
+    m_pBits = static_cast<uint32_t*>(bits);
+    m_hOld = ::SelectObject(m_hDc, m_hBitmap);
+}
+
+DibCanvas::~DibCanvas() {
+    if (m_hBitmap) {
+        ::SelectObject(m_hDc, m_hOld);
+        ::DeleteObject(m_hBitmap);
+    }
+    if (m_hDc) ::DeleteDC(m_hDc);
+}
+
 Pixels CaptureScreenRect(const RECT& rect) {
     Pixels pixels;
     pixels.width = rect.right - rect.left;
     pixels.height = rect.bottom - rect.top;
-    if (pixels.width <= 0 || pixels.height <= 0) return {};
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = pixels.width;
-    info.bmiHeader.biHeight = -pixels.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
+    DibCanvas canvas(pixels.width, pixels.height);
+    if (!canvas.Ok()) return {};
     HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap) {
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
-        ::BitBlt(memory, 0, 0, pixels.width, pixels.height, screen, rect.left, rect.top,
-                 SRCCOPY | CAPTUREBLT);
-        ::GdiFlush();
-        const auto* data = static_cast<const uint32_t*>(bits);
-        pixels.bgra.reserve(size_t(pixels.width) * size_t(pixels.height));
-        for (size_t i = 0; i < size_t(pixels.width) * size_t(pixels.height); ++i)
-            pixels.bgra.push_back(data[i] & 0xFFFFFF);
-        ::SelectObject(memory, old);
-        ::DeleteObject(bitmap);
-    }
-    ::DeleteDC(memory);
+    ::BitBlt(canvas.Dc(), 0, 0, pixels.width, pixels.height, screen, rect.left, rect.top,
+             SRCCOPY | CAPTUREBLT);
     ::ReleaseDC(nullptr, screen);
-    if (pixels.bgra.empty()) return {};
+    ::GdiFlush();
+    const size_t count = size_t(pixels.width) * size_t(pixels.height);
+    pixels.bgra.reserve(count);
+    for (size_t i = 0; i < count; ++i) pixels.bgra.push_back(canvas.Bits()[i] & 0xFFFFFF);
     return pixels;
 }
 

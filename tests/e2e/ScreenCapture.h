@@ -16,6 +16,26 @@ struct Pixels {
     bool operator==(const Pixels&) const = default;
 };
 
+// A 32-bit top-down bitmap selected into a memory device context: drawn into with GDI, read
+// through Bits() (0xAARRGGBB, row after row) once GdiFlush has run.
+class DibCanvas {
+  public:
+    DibCanvas(int width, int height);
+    ~DibCanvas();
+    DibCanvas(const DibCanvas&) = delete;
+    DibCanvas& operator=(const DibCanvas&) = delete;
+
+    bool Ok() const { return m_hBitmap != nullptr; }
+    HDC Dc() const { return m_hDc; }
+    uint32_t* Bits() const { return m_pBits; }
+
+  private:
+    HDC m_hDc = nullptr;
+    HBITMAP m_hBitmap = nullptr;
+    HGDIOBJ m_hOld = nullptr;
+    uint32_t* m_pBits = nullptr;
+};
+
 // The screen's pixels inside rect (screen coordinates).
 Pixels CaptureScreenRect(const RECT& rect);
 // The window's rectangle once its painting has settled (two equal captures in a row).
