@@ -1,7 +1,7 @@
 #include "ReadmeScreenshots.h"
 
 #include <cstdio>
-#include <functional>
+#include <vector>
 
 #include "PlanDeskSession.h"
 #include "UserInput.h"
@@ -15,21 +15,88 @@ struct Field {
     std::wstring text;
 };
 
-// Fills a new rule's editor the way an operator would and saves it. Paths are typed into the
-// read-only path edits, so the pictures show tidy example paths.
-bool SaveNewRule(PlanDeskSession& s, HWND main, int listId, const std::wstring& caption, int mode,
-                 const std::vector<int>& ticks, const std::vector<Field>& fields) {
-    if (!s.OpenPopup(main, listId, {})) return false;
+// One example rule of a small office, entered the way an operator would. Paths are typed into the
+// read-only path edits, so the pictures show tidy example paths that need not exist.
+struct SampleRule {
+    int listId;
+    int mode;                   // the schedule panel's mode button
+    std::vector<int> ticks;     // check boxes ticked after the mode
+    std::vector<Field> fields;  // texts typed last
+    bool disabled = false;      // switched off through the popup once saved
+};
+
+const std::wstring kNewClean = L"新增删除规则", kNewBackup = L"新增备份规则";
+
+const SampleRule kSampleRules[] = {
+    {IDC_CLEAR_LIST,
+     IDC_MODE_DAILY,
+     {},
+     {{IDC_DESCRIPTION, L"清理应用日志"},
+      {IDC_CLEAR_PATH, L"D:\\业务系统\\日志"},
+      {IDC_HOUR, L"02"},
+      {IDC_MINUTE, L"30"},
+      {IDC_KEEP_DAYS, L"30"},
+      {IDC_NAME_FILTER, L".log,.bak"},
+      {IDC_MAX_SIZE, L"102400"}}},
+    {IDC_CLEAR_LIST,
+     IDC_MODE_INTERVAL,
+     {IDC_FREE_SPACE_CHECK},
+     {{IDC_DESCRIPTION, L"空间不足时清理录像"},
+      {IDC_CLEAR_PATH, L"E:\\监控录像"},
+      {IDC_FREE_SPACE_PERCENT, L"15"},
+      {IDC_INTERVAL, L"60"},
+      {IDC_KEEP_DAYS, L"7"}}},
+    {IDC_CLEAR_LIST,
+     IDC_MODE_WEEKLY,
+     {IDC_WEEKDAY_FIRST, IDC_WEEKDAY_FIRST + 2, IDC_WEEKDAY_FIRST + 4},
+     {{IDC_DESCRIPTION, L"清理临时文件"},
+      {IDC_CLEAR_PATH, L"C:\\Temp"},
+      {IDC_HOUR, L"23"},
+      {IDC_START_DATE, L"20250101"},
+      {IDC_END_DATE, L"20251231"},
+      {IDC_START_HOUR, L"18"},
+      {IDC_END_HOUR, L"23"},
+      {IDC_END_MINUTE, L"59"}},
+     true},
+    {IDC_BACKUP_LIST,
+     IDC_MODE_DAILY,
+     {},
+     {{IDC_DESCRIPTION, L"每日备份文档"},
+      {IDC_BACKUP_SOURCE, L"D:\\文档"},
+      {IDC_BACKUP_TARGET, L"F:\\备份\\文档"},
+      {IDC_HOUR, L"01"},
+      {IDC_KEEP_DAYS, L"14"}}},
+    {IDC_BACKUP_LIST,
+     IDC_MODE_MONTHLY,
+     {},
+     {{IDC_DESCRIPTION, L"每月备份配置"},
+      {IDC_BACKUP_SOURCE, L"D:\\业务系统\\config.ini"},
+      {IDC_BACKUP_TARGET, L"F:\\备份\\配置"},
+      {IDC_DAY, L"31"},
+      {IDC_HOUR, L"03"},
+      {IDC_KEEP_DAYS, L"365"}}},
+};
+
+bool SaveSampleRule(PlanDeskSession& s, HWND main, const SampleRule& rule) {
+    const std::wstring& caption = rule.listId == IDC_CLEAR_LIST ? kNewClean : kNewBackup;
+    RemoteListView list = s.List(main, rule.listId);
+    const int row = list.Count();
+    if (!s.OpenPopup(main, rule.listId, {})) return false;
     s.Choose(kNew);
     HWND editor = WaitForDialog(s.Pid(), caption);
     if (!editor) return false;
-    if (!s.ClickAndWait(editor, mode, [&] { return IsChecked(editor, mode); })) return false;
-    for (int id : ticks) {
+    if (!s.ClickAndWait(editor, rule.mode, [&] { return IsChecked(editor, rule.mode); })) return false;
+    for (int id : rule.ticks) {
         if (!s.ClickAndWait(editor, id, [&] { return IsChecked(editor, id); })) return false;
     }
-    for (const Field& field : fields) SetText(editor, field.id, field.text);
+    for (const Field& field : rule.fields) SetText(editor, field.id, field.text);
     Click(editor, IDOK);
-    return WaitForDialogGone(s.Pid(), caption);
+    if (!WaitForDialogGone(s.Pid(), caption) || !WaitUntil([&] { return list.Count() == row + 1; }, 3000))
+        return false;
+    if (!rule.disabled) return true;
+    if (!s.OpenPopup(main, rule.listId, {row})) return false;
+    s.Choose(kToggle);
+    return WaitUntil([&] { return list.Cell(row, 2) == L"禁用"; }, 3000);
 }
 
 bool Shoot(HWND window, const std::wstring& folder, const std::wstring& name, int& failures) {
@@ -41,6 +108,20 @@ bool Shoot(HWND window, const std::wstring& folder, const std::wstring& name, in
     return true;
 }
 
+// Opens the change editor of a list's first rule, takes its picture and leaves it with Escape.
+void ShootChangeEditor(PlanDeskSession& s, HWND main, int listId, const std::wstring& captionPrefix,
+                       const std::wstring& folder, const std::wstring& name, int& failures) {
+    const std::wstring caption = captionPrefix + s.List(main, listId).Cell(0, 0);
+    if (!s.OpenPopup(main, listId, {0})) {
+        ++failures;
+        return;
+    }
+    s.Choose(kChange);
+    Shoot(WaitForDialog(s.Pid(), caption), folder, name, failures);
+    PressKey(VK_ESCAPE);
+    WaitForDialogGone(s.Pid(), caption);
+}
+
 }  // namespace
 
 int TakeReadmeScreenshots(const std::wstring& requested) {
@@ -50,71 +131,36 @@ int TakeReadmeScreenshots(const std::wstring& requested) {
     PlanDeskSession s;
     HWND login = s.Start();
     if (!login) return 1;
+    SetText(login, IDC_LOGIN_USER, kUser);
+    SetText(login, IDC_LOGIN_PASSWORD, kPassword);
     Shoot(login, folder, L"login.png", failures);
     HWND main = s.LogIn(login);
     if (!main) return 1;
 
-    const bool saved = SaveNewRule(s, main, IDC_CLEAR_LIST, L"新增删除规则", IDC_MODE_WEEKLY,
-                                   {IDC_WEEKDAY_FIRST, IDC_WEEKDAY_FIRST + 1, IDC_WEEKDAY_FIRST + 2,
-                                    IDC_WEEKDAY_FIRST + 3, IDC_WEEKDAY_FIRST + 4, IDC_FREE_SPACE_CHECK},
-                                   {{IDC_DESCRIPTION, L"清理临时文件"},
-                                    {IDC_CLEAR_PATH, L"C:\\工作\\临时"},
-                                    {IDC_FREE_SPACE_PERCENT, L"10"},
-                                    {IDC_HOUR, L"02"},
-                                    {IDC_KEEP_DAYS, L"30"},
-                                    {IDC_NAME_FILTER, L"tmp,bak"},
-                                    {IDC_MAX_SIZE, L"1024"},
-                                    {IDC_END_HOUR, L"06"}}) &&
-                       SaveNewRule(s, main, IDC_CLEAR_LIST, L"新增删除规则", IDC_MODE_INTERVAL, {},
-                                   {{IDC_DESCRIPTION, L"清理日志"},
-                                    {IDC_CLEAR_PATH, L"C:\\工作\\日志"},
-                                    {IDC_INTERVAL, L"60"},
-                                    {IDC_KEEP_DAYS, L"7"},
-                                    {IDC_START_DATE, L"20240101"}}) &&
-                       SaveNewRule(s, main, IDC_BACKUP_LIST, L"新增备份规则", IDC_MODE_DAILY, {},
-                                   {{IDC_DESCRIPTION, L"每日备份报表"},
-                                    {IDC_BACKUP_SOURCE, L"C:\\工作\\报表"},
-                                    {IDC_BACKUP_TARGET, L"D:\\备份\\报表"},
-                                    {IDC_HOUR, L"23"},
-                                    {IDC_MINUTE, L"30"},
-                                    {IDC_KEEP_DAYS, L"14"}}) &&
-                       SaveNewRule(s, main, IDC_BACKUP_LIST, L"新增备份规则", IDC_MODE_MONTHLY, {},
-                                   {{IDC_DESCRIPTION, L"每月归档合同"},
-                                    {IDC_BACKUP_SOURCE, L"C:\\工作\\合同"},
-                                    {IDC_BACKUP_TARGET, L"D:\\备份\\合同"},
-                                    {IDC_DAY, L"1"},
-                                    {IDC_HOUR, L"01"},
-                                    {IDC_KEEP_DAYS, L"365"}});
-    if (!saved) {
-        std::printf("could not create the example rules\n");
-        return 1;
+    for (const SampleRule& rule : kSampleRules) {
+        if (!SaveSampleRule(s, main, rule)) {
+            std::printf("could not create the example rules\n");
+            return 1;
+        }
     }
-    // A few engine lines in the run log, one of them red.
-    s.StopAutomaticRunning(main);
-    s.StartAutomaticRunning(main);
-    s.WaitForLogLine(main, L"自动运行已停止");
-    Shoot(main, folder, L"main-window.png", failures);
+    // Automatic running has started and said so in the run log.
+    s.RunButtonsShow(main, true);
+    s.WaitForLogLine(main, L"自动运行已启动");
+    Shoot(main, folder, L"main_window.png", failures);
 
-    if (s.OpenPopup(main, IDC_CLEAR_LIST, {})) {
-        s.Choose(kNew);
-        HWND editor = WaitForDialog(s.Pid(), L"新增删除规则");
-        Shoot(editor, folder, L"clean-editor.png", failures);
-        PressKey(VK_ESCAPE);
-        WaitForDialogGone(s.Pid(), L"新增删除规则");
-    }
-    if (s.OpenPopup(main, IDC_BACKUP_LIST, {0})) {
-        s.Choose(kChange);
-        HWND editor = WaitForDialog(s.Pid(), L"修改备份规则 ID:" + s.List(main, IDC_BACKUP_LIST).Cell(0, 0));
-        Shoot(editor, folder, L"backup-editor.png", failures);
-        PressKey(VK_ESCAPE);
-        WaitUntil([&] { return !::IsWindowVisible(editor); });
-    }
+    ShootChangeEditor(s, main, IDC_CLEAR_LIST, L"修改删除规则 ID:", folder, L"clean_rule_editor.png",
+                      failures);
+    ShootChangeEditor(s, main, IDC_BACKUP_LIST, L"修改备份规则 ID:", folder, L"backup_rule_editor.png",
+                      failures);
+
+    // Manual backup and restore is there only while automatic running is stopped.
     if (s.StopAutomaticRunning(main)) {
         Click(main, IDC_MANUAL_RESTORE);
-        HWND dialog = WaitForDialog(s.Pid(), kRestoreCaption);
-        Shoot(dialog, folder, L"manual-dialog.png", failures);
+        Shoot(WaitForDialog(s.Pid(), kRestoreCaption), folder, L"restore.png", failures);
         PressKey(VK_ESCAPE);
         WaitForDialogGone(s.Pid(), kRestoreCaption);
+    } else {
+        ++failures;
     }
     s.CloseApp(main);
     return failures == 0 ? 0 : 1;
