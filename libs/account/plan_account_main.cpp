@@ -16,20 +16,9 @@
 #include "account_service.h"
 #include "account_tool.h"
 #include "cng_password_kdf.h"
+#include "shared_files.h"
 
 namespace {
-
-std::optional<std::string> GbkFromWide(std::wstring_view wide) {
-    if (wide.empty()) return std::string();
-    BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide.data(), int(wide.size()), nullptr, 0,
-                                      nullptr, &lossy);
-    if (n <= 0 || lossy) return std::nullopt;
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide.data(), int(wide.size()), out.data(), n, nullptr,
-                        &lossy);
-    return out;
-}
 
 void WriteError(std::string_view text) {
     DWORD done = 0;
@@ -68,7 +57,7 @@ class StdinPasswords : public account::PasswordSource {
         SetConsoleMode(m_input, m_mode);
         WriteError("\n");
         if (!ended && line.empty()) return std::nullopt;
-        auto gbk = GbkFromWide(line);
+        auto gbk = shared::GbkFromWide(line);
         SecureZeroMemory(line.data(), line.size() * sizeof(wchar_t));
         return gbk;
     }
@@ -101,7 +90,7 @@ int Run() {
     if (!argv) return account::kExitInternal;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
-        auto arg = GbkFromWide(argv[i]);
+        auto arg = shared::GbkFromWide(argv[i]);
         if (!arg) {
             LocalFree(argv);
             WriteError("plan_account: an argument has characters that GBK cannot hold\n");

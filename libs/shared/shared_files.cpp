@@ -128,6 +128,20 @@ std::optional<std::string> GbkFromUtf8(std::string_view utf8) {
 #endif
 }
 
+#ifdef _WIN32
+std::optional<std::string> GbkFromWide(std::wstring_view wide) {
+    return NarrowTo(936, wide);
+}
+
+std::optional<std::string> Utf8FromWide(std::wstring_view wide) {
+    return NarrowTo(CP_UTF8, wide);
+}
+
+std::optional<std::wstring> WideFromUtf8(std::string_view utf8) {
+    return WideFrom(CP_UTF8, utf8);
+}
+#endif
+
 std::optional<std::string> Utf8FromGbk(std::string_view gbk) {
 #ifdef _WIN32
     auto wide = WideFrom(936, gbk);

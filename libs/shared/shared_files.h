@@ -20,6 +20,12 @@ std::optional<std::filesystem::path> PathFromGbk(std::string_view gbk);
 std::optional<std::string> GbkFromPath(const std::filesystem::path& path);
 std::optional<std::string> GbkFromUtf8(std::string_view utf8);
 std::optional<std::string> Utf8FromGbk(std::string_view gbk);
+#ifdef _WIN32
+// UTF-16, the Windows sides' own text, to and from GBK and UTF-8.
+std::optional<std::string> GbkFromWide(std::wstring_view wide);
+std::optional<std::string> Utf8FromWide(std::wstring_view wide);
+std::optional<std::wstring> WideFromUtf8(std::string_view utf8);
+#endif
 
 // Reads a whole file. False when it does not exist or cannot be read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out);

@@ -15,7 +15,7 @@
 #undef DeleteFile
 
 #include "file_system.h"
-#include "utf8_text.h"
+#include "shared_files.h"
 
 extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
                                                FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
@@ -630,23 +630,11 @@ unsigned long ProcessId() {
 }
 
 std::optional<std::string> Utf8FromNative(const NativeString& name) {
-    if (name.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name.data(), int(name.size()), nullptr, 0,
-                                nullptr, nullptr);
-    if (n <= 0) return std::nullopt;
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name.data(), int(name.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
+    return shared::Utf8FromWide(name);
 }
 
 std::optional<NativeString> NativeFromUtf8(std::string_view utf8) {
-    if (utf8.empty()) return NativeString();
-    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), nullptr, 0);
-    if (n <= 0) return std::nullopt;
-    NativeString out(size_t(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), out.data(), n);
-    return out;
+    return shared::WideFromUtf8(utf8);
 }
 
 NativeString FoldName(const NativeString& name) {
