@@ -64,21 +64,13 @@ void CClearDlg::OnFreeSpaceCheck() {
 }
 
 void CClearDlg::OnTimeFieldChange(int id) {
-    // Putting the last accepted text back raises this handler again; that text stands as it is.
-    if (m_bPuttingBack) return;
     const bool hour = id == IDC_START_HOUR || id == IDC_END_HOUR;
-    if (editors::TimeFieldAccepts(GetItemText(id), hour ? 23 : 59)) {
-        UpdateData(true);
-        return;
-    }
     const std::string& lastAccepted = id == IDC_START_HOUR     ? m_strStartHour
                                       : id == IDC_START_MINUTE ? m_strStartMinute
                                       : id == IDC_END_HOUR     ? m_strEndHour
                                                                : m_strEndMinute;
-    m_bPuttingBack = true;
-    SetItemText(id, lastAccepted);
-    m_bPuttingBack = false;
-    fw::SelectWholeText(GetDlgItem(id));
+    m_guard.OnChange(*this, id, hour ? editors::GuardedField::Hour : editors::GuardedField::Minute,
+                     lastAccepted);
 }
 
 void CClearDlg::LoadRule() {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "CRuleEditorDlg.h"
+#include "EditorControls.h"
 #include "clear_rule_form.h"
 #include "rule_records.h"
 
@@ -29,5 +30,5 @@ class CClearDlg : public CRuleEditorDlg {
     void OnFreeSpaceCheck();
     void OnTimeFieldChange(int id);
 
-    bool m_bPuttingBack = false;
+    EditGuard m_guard;
 };

@@ -105,27 +105,13 @@ void CRunTimeDlg::FocusFirstField() {
 }
 
 void CRunTimeDlg::OnHourChange() {
-    GuardChange(IDC_HOUR, GuardedField::Hour, m_strHour);
+    m_guard.OnChange(*this, IDC_HOUR, GuardedField::Hour, m_strHour);
 }
 void CRunTimeDlg::OnMinuteChange() {
-    GuardChange(IDC_MINUTE, GuardedField::Minute, m_strMinute);
+    m_guard.OnChange(*this, IDC_MINUTE, GuardedField::Minute, m_strMinute);
 }
 void CRunTimeDlg::OnDayChange() {
-    GuardChange(IDC_DAY, GuardedField::Day, m_strDay);
-}
-
-void CRunTimeDlg::GuardChange(int id, GuardedField field, const std::string& lastAccepted) {
-    // Putting the last accepted text back raises this handler again; that text stands as it is,
-    // even one loaded from a damaged record, so the edit can never bounce forever.
-    if (m_bPuttingBack) return;
-    if (editors::ScheduleGuardAccepts(field, GetItemText(id))) {
-        UpdateData(true);
-        return;
-    }
-    m_bPuttingBack = true;
-    SetItemText(id, lastAccepted);
-    m_bPuttingBack = false;
-    fw::SelectWholeText(GetDlgItem(id));
+    m_guard.OnChange(*this, IDC_DAY, GuardedField::Day, m_strDay);
 }
 
 int CRunTimeDlg::TopOf(int id) const {

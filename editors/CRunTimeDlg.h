@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CDialog.h"
+#include "EditorControls.h"
 #include "rule_records.h"
 #include "schedule_form.h"
 
@@ -53,13 +54,12 @@ class CRunTimeDlg : public fw::CDialog {
     void OnHourChange();
     void OnMinuteChange();
     void OnDayChange();
-    void GuardChange(int id, editors::GuardedField field, const std::string& lastAccepted);
     void ShowMode(int mode, int radioId);
     void ShowTimeRowAt(int top);
     void PlaceAtTop(int id, int top);
     int TopOf(int id) const;
 
-    bool m_bPuttingBack = false;
+    EditGuard m_guard;
 };
 
 // Creates a schedule panel as a child of editor, with its top-left corner on the editor's

@@ -23,6 +23,19 @@ void ShowInputFault(const fw::CWnd& dialog, const editors::InputFault& fault) {
     }
 }
 
+void EditGuard::OnChange(fw::CDialog& dialog, int id, editors::GuardedField field,
+                         const std::string& lastAccepted) {
+    if (m_bPuttingBack) return;
+    if (editors::GuardAccepts(field, dialog.GetItemText(id))) {
+        dialog.UpdateData(true);
+        return;
+    }
+    m_bPuttingBack = true;
+    dialog.SetItemText(id, lastAccepted);
+    m_bPuttingBack = false;
+    fw::SelectWholeText(dialog.GetDlgItem(id));
+}
+
 HICON LoadAppIcon() {
     return ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
 }

@@ -133,10 +133,6 @@ ClearRuleView ViewOfClearRule(const ClearRule& rule) {
     return view;
 }
 
-bool TimeFieldAccepts(std::string_view text, int largest) {
-    return ReadDecimal(text) <= largest;
-}
-
 std::string ClearSaveFailureText(bool newRule, int code) {
     return std::string(newRule ? "新增" : "修改") + "删除规则失败:" + DecimalText(code);
 }

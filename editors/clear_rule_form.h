@@ -1,10 +1,9 @@
 // The clean-rule editor's logic: composing the record and its range texts from the controls'
-// texts in the fixed order of checks, what loading a rule shows, and the time-field guard.
+// texts in the fixed order of checks, and what loading a rule shows.
 #pragma once
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "editor_input.h"
 #include "rule_records.h"
@@ -41,9 +40,6 @@ struct ClearRuleView {
     std::string startHour, startMinute, endHour, endMinute;
 };
 ClearRuleView ViewOfClearRule(const ClearRule& rule);
-
-// The guard of an hour (largest 23) or minute (largest 59) edit; empty counts as 0.
-bool TimeFieldAccepts(std::string_view text, int largest);
 
 // "新增删除规则失败:%d" or "修改删除规则失败:%d".
 std::string ClearSaveFailureText(bool newRule, int code);

@@ -16,6 +16,19 @@ int32_t ReadDecimal(std::string_view text) {
     return int32_t(value);
 }
 
+bool GuardAccepts(GuardedField field, std::string_view text) {
+    const int32_t value = ReadDecimal(text);
+    switch (field) {
+        case GuardedField::Hour:
+            return value <= 23;
+        case GuardedField::Minute:
+            return value <= 59;
+        case GuardedField::Day:
+            return value >= 1 && value <= 31;
+    }
+    return false;
+}
+
 std::string DecimalText(int value) {
     return std::to_string(value);
 }

@@ -55,6 +55,13 @@ class Checked {
 // stands for "as large as the field can hold".
 int32_t ReadDecimal(std::string_view text);
 
+// The edits whose every change is judged at once (a refused text is put back): the hours and
+// minutes of both editors and the schedule panel's day of the month.
+enum class GuardedField { Hour, Minute, Day };
+
+// Hour 0-23 and minute 0-59 (empty counts as 0); day 1-31 (empty and 0 refused).
+bool GuardAccepts(GuardedField field, std::string_view text);
+
 // "%d" and "%02d" of a number.
 std::string DecimalText(int value);
 std::string TwoDigitText(int value);

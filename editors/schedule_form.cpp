@@ -81,17 +81,4 @@ ScheduleView ViewOfSchedule(const RunSchedule& schedule) {
     return view;
 }
 
-bool ScheduleGuardAccepts(GuardedField field, std::string_view text) {
-    const int32_t value = ReadDecimal(text);
-    switch (field) {
-        case GuardedField::Hour:
-            return value <= 23;
-        case GuardedField::Minute:
-            return value <= 59;
-        case GuardedField::Day:
-            return value >= 1 && value <= 31;
-    }
-    return false;
-}
-
 }  // namespace editors

@@ -1,11 +1,10 @@
-// The schedule panel's logic: gathering a RunSchedule from the panel's texts, what loading a
-// schedule shows, and the change guards of the hour, minute and day edits.
+// The schedule panel's logic: gathering a RunSchedule from the panel's texts and what loading a
+// schedule shows.
 #pragma once
 
 #include <array>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "editor_input.h"
 #include "rule_records.h"
@@ -37,10 +36,5 @@ struct ScheduleView {
 };
 
 ScheduleView ViewOfSchedule(const RunSchedule& schedule);
-
-enum class GuardedField { Hour, Minute, Day };
-
-// Hour 0-23 and minute 0-59 (empty counts as 0); day 1-31 (empty and 0 refused).
-bool ScheduleGuardAccepts(GuardedField field, std::string_view text);
 
 }  // namespace editors

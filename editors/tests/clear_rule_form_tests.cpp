@@ -370,17 +370,6 @@ TEST(ClearRuleLoading, RoundTripsThroughComposition) {
     EXPECT_EQ(Bytes(back.value()), Bytes(rule));
 }
 
-TEST(ClearTimeGuard, RefusesHoursAbove23AndMinutesAbove59) {
-    EXPECT_TRUE(TimeFieldAccepts("", 23));
-    EXPECT_TRUE(TimeFieldAccepts("2", 23));
-    EXPECT_TRUE(TimeFieldAccepts("23", 23));
-    EXPECT_FALSE(TimeFieldAccepts("24", 23));
-    EXPECT_FALSE(TimeFieldAccepts("27", 23));
-    EXPECT_TRUE(TimeFieldAccepts("59", 59));
-    EXPECT_FALSE(TimeFieldAccepts("60", 59));
-    EXPECT_FALSE(TimeFieldAccepts("99999999999", 59));
-}
-
 TEST(ClearSaveFailure, NamesTheOperationAndTheCode) {
     EXPECT_EQ(ClearSaveFailureText(true, 5), "新增删除规则失败:5");
     EXPECT_EQ(ClearSaveFailureText(false, 5), "修改删除规则失败:5");

@@ -30,5 +30,34 @@ TEST(NumberReading, TakesLeadingDigitsAndSaturatesInsteadOfOverflowing) {
     EXPECT_EQ(ReadDecimal(std::string(400, '9')), INT32_MAX);
 }
 
+TEST(EditGuards, AcceptOnlyTheirRange) {
+    const struct {
+        GuardedField field;
+        const char* text;
+        bool accepted;
+    } cases[] = {
+        {GuardedField::Hour, "", true},
+        {GuardedField::Hour, "0", true},
+        {GuardedField::Hour, "2", true},
+        {GuardedField::Hour, "23", true},
+        {GuardedField::Hour, "24", false},
+        {GuardedField::Hour, "27", false},
+        {GuardedField::Hour, "99", false},
+        {GuardedField::Minute, "", true},
+        {GuardedField::Minute, "59", true},
+        {GuardedField::Minute, "60", false},
+        {GuardedField::Minute, "99999999999", false},
+        {GuardedField::Day, "", false},
+        {GuardedField::Day, "0", false},
+        {GuardedField::Day, "1", true},
+        {GuardedField::Day, "31", true},
+        {GuardedField::Day, "32", false},
+        {GuardedField::Day, "99999999999", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GuardAccepts(c.field, c.text), c.accepted) << int(c.field) << " \"" << c.text << '"';
+    }
+}
+
 }  // namespace
 }  // namespace editors

@@ -138,25 +138,5 @@ TEST(ScheduleLoading, RoundTripsThroughGatheringForEveryMode) {
     }
 }
 
-TEST(ScheduleGuards, AcceptOnlyTheirRange) {
-    const struct {
-        GuardedField field;
-        const char* text;
-        bool accepted;
-    } cases[] = {
-        {GuardedField::Hour, "", true},     {GuardedField::Hour, "0", true},
-        {GuardedField::Hour, "23", true},   {GuardedField::Hour, "24", false},
-        {GuardedField::Hour, "99", false},  {GuardedField::Minute, "", true},
-        {GuardedField::Minute, "59", true}, {GuardedField::Minute, "60", false},
-        {GuardedField::Day, "", false},     {GuardedField::Day, "0", false},
-        {GuardedField::Day, "1", true},     {GuardedField::Day, "31", true},
-        {GuardedField::Day, "32", false},   {GuardedField::Day, "99999999999", false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ScheduleGuardAccepts(c.field, c.text), c.accepted)
-            << int(c.field) << " \"" << c.text << '"';
-    }
-}
-
 }  // namespace
 }  // namespace editors
