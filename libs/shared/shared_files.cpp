@@ -42,7 +42,8 @@ std::optional<std::string> NarrowTo(UINT codePage, std::wstring_view text) {
     BOOL lossy = FALSE;
     BOOL* lossyArg = codePage == CP_UTF8 ? nullptr : &lossy;
     DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-    int n = WideCharToMultiByte(codePage, flags, text.data(), int(text.size()), nullptr, 0, nullptr, lossyArg);
+    int n =
+        WideCharToMultiByte(codePage, flags, text.data(), int(text.size()), nullptr, 0, nullptr, lossyArg);
     if (n <= 0 || lossy) return std::nullopt;
     std::string out(size_t(n), '\0');
     WideCharToMultiByte(codePage, flags, text.data(), int(text.size()), out.data(), n, nullptr, lossyArg);
@@ -64,6 +65,89 @@ std::optional<std::string> Convert(const char* to, const char* from, std::string
     if (r == size_t(-1) || inLeft != 0 || r != 0) return std::nullopt;  // r > 0: irreversible substitutions
     out.resize(out.size() - outLeft);
     return out;
+}
+#endif
+
+// The temporary file of AtomicWriteFile and the calls around it, on each side's own API.
+class TempFile {
+  public:
+    explicit TempFile(const std::filesystem::path& path);
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    bool IsOpen() const;
+    bool Write(std::string_view part);
+    // Flushes the data to disk.
+    bool Flush();
+
+  private:
+#ifdef _WIN32
+    HANDLE m_handle;
+#else
+    int m_fd;
+#endif
+};
+
+#ifdef _WIN32
+TempFile::TempFile(const std::filesystem::path& path)
+    : m_handle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr)) {}
+TempFile::~TempFile() {
+    if (IsOpen()) CloseHandle(m_handle);
+}
+bool TempFile::IsOpen() const {
+    return m_handle != INVALID_HANDLE_VALUE;
+}
+bool TempFile::Write(std::string_view part) {
+    DWORD done = 0;
+    return part.empty() ||
+           (WriteFile(m_handle, part.data(), DWORD(part.size()), &done, nullptr) && done == part.size());
+}
+bool TempFile::Flush() {
+    return FlushFileBuffers(m_handle);
+}
+
+void RemoveFile(const std::filesystem::path& path) {
+    DeleteFileW(path.c_str());
+}
+
+bool MoveOver(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+#else
+TempFile::TempFile(const std::filesystem::path& path)
+    : m_fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {}
+TempFile::~TempFile() {
+    if (IsOpen()) ::close(m_fd);
+}
+bool TempFile::IsOpen() const {
+    return m_fd >= 0;
+}
+bool TempFile::Write(std::string_view part) {
+    while (!part.empty()) {
+        ssize_t n = ::write(m_fd, part.data(), part.size());
+        if (n <= 0) return false;
+        part.remove_prefix(size_t(n));
+    }
+    return true;
+}
+bool TempFile::Flush() {
+    return ::fsync(m_fd) == 0;
+}
+
+void RemoveFile(const std::filesystem::path& path) {
+    ::unlink(path.c_str());
+}
+
+bool MoveOver(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    // Make the rename itself durable.
+    int dir = ::open(to.parent_path().empty() ? "." : to.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 #endif
 
@@ -176,64 +260,27 @@ bool AtomicWriteFile(const std::filesystem::path& path, std::string_view data) {
     temp += ".tmp";
     const size_t half = data.size() / 2;
     if (StopAt(WriteStep::CreateTemp)) return false;
-#ifdef _WIN32
-    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    auto write = [&](std::string_view part) {
-        DWORD done = 0;
-        return part.empty() || (WriteFile(h, part.data(), DWORD(part.size()), &done, nullptr) && done == part.size());
-    };
-    bool ok = true;
-    if (StopAt(WriteStep::WriteFirstHalf)) { CloseHandle(h); return false; }
-    ok = write(data.substr(0, half));
-    if (ok && StopAt(WriteStep::WriteSecondHalf)) { CloseHandle(h); return false; }
-    ok = ok && write(data.substr(half));
-    if (ok && StopAt(WriteStep::Flush)) { CloseHandle(h); return false; }
-    ok = ok && FlushFileBuffers(h);
-    CloseHandle(h);
-    if (!ok || StopAt(WriteStep::Replace)) {
-        if (!ok) DeleteFileW(temp.c_str());
+    bool ok = false;
+    {
+        TempFile file(temp);
+        if (!file.IsOpen()) return false;
+        if (StopAt(WriteStep::WriteFirstHalf)) return false;
+        ok = file.Write(data.substr(0, half));
+        if (ok && StopAt(WriteStep::WriteSecondHalf)) return false;
+        ok = ok && file.Write(data.substr(half));
+        if (ok && StopAt(WriteStep::Flush)) return false;
+        ok = ok && file.Flush();
+    }
+    if (!ok) {
+        RemoveFile(temp);
         return false;
     }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
+    if (StopAt(WriteStep::Replace)) return false;
+    if (!MoveOver(temp, path)) {
+        RemoveFile(temp);
         return false;
     }
     return true;
-#else
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    auto write = [&](std::string_view part) {
-        while (!part.empty()) {
-            ssize_t n = ::write(fd, part.data(), part.size());
-            if (n <= 0) return false;
-            part.remove_prefix(size_t(n));
-        }
-        return true;
-    };
-    if (StopAt(WriteStep::WriteFirstHalf)) { ::close(fd); return false; }
-    bool ok = write(data.substr(0, half));
-    if (ok && StopAt(WriteStep::WriteSecondHalf)) { ::close(fd); return false; }
-    ok = ok && write(data.substr(half));
-    if (ok && StopAt(WriteStep::Flush)) { ::close(fd); return false; }
-    ok = ok && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok || StopAt(WriteStep::Replace)) {
-        if (!ok) ::unlink(temp.c_str());
-        return false;
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    int dir = ::open(path.parent_path().empty() ? "." : path.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-#endif
 }
 
 uint32_t Crc32(std::string_view data, uint32_t crc) {
