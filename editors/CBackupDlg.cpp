@@ -13,17 +13,11 @@ using editors::SourceMode;
 
 CBackupDlg::CBackupDlg() : CRuleEditorDlg(IDD_BACKUP_RULE, IDC_BACKUP_TARGET, IDC_PICK_BACKUP_TARGET) {}
 
-BOOL CBackupDlg::OnInitDialog() {
-    CDialog::OnInitDialog();
-    SetEditorIcon();
+void CBackupDlg::InitFields() {
     SetItemText(IDC_KEEP_DAYS, "0");
     SetChecked(IDC_SOURCE_IS_FOLDER, true);
     SetReadOnly(IDC_BACKUP_SOURCE);
     SetReadOnly(IDC_BACKUP_TARGET);
-    if (!CreateSchedulePanel()) return TRUE;
-    SetEditorCaption();
-    if (!m_bNewRule) LoadRule();
-    return TRUE;
 }
 
 bool CBackupDlg::OnCommand(WORD code, WORD id, HWND) {
@@ -67,28 +61,16 @@ void CBackupDlg::OnSourceMode(SourceMode mode) {
         SetItemText(IDC_BACKUP_SOURCE, "");
 }
 
-bool CBackupDlg::GatherRule() {
-    if (!m_pSchedulePanel) return false;
-    RunSchedule schedule{};
-    if (!m_pSchedulePanel->GatherSchedule(schedule)) return false;
-
+std::optional<editors::InputFault> CBackupDlg::ComposeRule(const RunSchedule& schedule) {
     const editors::BackupForm form{ReadInput(*this, IDC_DESCRIPTION), ReadInput(*this, IDC_BACKUP_SOURCE),
                                    ReadInput(*this, IDC_BACKUP_TARGET), GetItemText(IDC_KEEP_DAYS)};
-    const editors::Checked<BackupRule> composed = editors::ComposeBackupRule(m_rule, schedule, form);
-    if (!composed.ok()) {
-        ShowInputFault(*this, composed.fault());
-        return false;
-    }
-    m_rule = composed.value();
-    return true;
+    return Accept(editors::ComposeBackupRule(m_rule, schedule, form), m_rule);
 }
 
-void CBackupDlg::OnSave() {
-    if (!GatherRule()) return;
-    const int result = m_bNewRule ? kivo_add_backup(&m_rule) : kivo_update_backup(&m_rule);
-    if (result != 0) {
-        ShowEditorMessage(m_hWnd, editors::BackupSaveFailureText(m_bNewRule, result), editors::kErrorCaption);
-        return;
-    }
-    CDialog::OnOK();
+int CBackupDlg::SubmitRule() {
+    return m_bNewRule ? kivo_add_backup(&m_rule) : kivo_update_backup(&m_rule);
+}
+
+std::string CBackupDlg::SaveFailureText(int code) const {
+    return editors::BackupSaveFailureText(m_bNewRule, code);
 }

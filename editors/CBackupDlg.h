@@ -13,13 +13,14 @@ class CBackupDlg : public CRuleEditorDlg {
     BackupRule m_rule{};
 
   protected:
-    BOOL OnInitDialog() override;
     bool OnCommand(WORD code, WORD id, HWND control) override;
+    void InitFields() override;
+    void LoadRule() override;
+    std::optional<editors::InputFault> ComposeRule(const RunSchedule& schedule) override;
+    int SubmitRule() override;
+    std::string SaveFailureText(int code) const override;
 
   private:
-    void LoadRule();
-    bool GatherRule();
-    void OnSave();
     void OnPickSource();
     void OnSourceMode(editors::SourceMode mode);
 };

@@ -16,19 +16,13 @@ void CClearDlg::DoDataExchange(fw::CDataExchange& dx) {
     fw::DDX_Text(dx, IDC_END_DATE, m_strEndDate, 8);
 }
 
-BOOL CClearDlg::OnInitDialog() {
-    CDialog::OnInitDialog();
-    SetEditorIcon();
+void CClearDlg::InitFields() {
     for (int id : {IDC_KEEP_DAYS, IDC_MIN_SIZE, IDC_MAX_SIZE, IDC_START_DATE, IDC_END_DATE})
         SetItemText(id, "0");
     // These run the time guard, which stores all six exchanged texts in their members.
     for (int id : {IDC_START_HOUR, IDC_START_MINUTE, IDC_END_HOUR, IDC_END_MINUTE}) SetItemText(id, "00");
     SetItemText(IDC_FREE_SPACE_PERCENT, "10");  // offered when the box is ticked
     SetReadOnly(IDC_CLEAR_PATH);
-    if (!CreateSchedulePanel()) return TRUE;
-    SetEditorCaption();
-    if (!m_bNewRule) LoadRule();
-    return TRUE;
 }
 
 bool CClearDlg::OnCommand(WORD code, WORD id, HWND) {
@@ -94,11 +88,7 @@ void CClearDlg::LoadRule() {
     UpdateData(false);  // the time guard does not act during an exchange
 }
 
-bool CClearDlg::GatherRule() {
-    if (!m_pSchedulePanel) return false;
-    RunSchedule schedule{};
-    if (!m_pSchedulePanel->GatherSchedule(schedule)) return false;
-
+std::optional<editors::InputFault> CClearDlg::ComposeRule(const RunSchedule& schedule) {
     UpdateData(true);
     editors::ClearForm form;
     form.description = ReadInput(*this, IDC_DESCRIPTION);
@@ -116,21 +106,13 @@ bool CClearDlg::GatherRule() {
     form.maxSize = GetItemText(IDC_MAX_SIZE);
     form.keepDays = GetItemText(IDC_KEEP_DAYS);
 
-    const editors::Checked<ClearRule> composed = editors::ComposeClearRule(m_rule, schedule, form);
-    if (!composed.ok()) {
-        ShowInputFault(*this, composed.fault());
-        return false;
-    }
-    m_rule = composed.value();
-    return true;
+    return Accept(editors::ComposeClearRule(m_rule, schedule, form), m_rule);
 }
 
-void CClearDlg::OnSave() {
-    if (!GatherRule()) return;
-    const int result = m_bNewRule ? kivo_add_clear(&m_rule) : kivo_update_clear(&m_rule);
-    if (result != 0) {
-        ShowEditorMessage(m_hWnd, editors::ClearSaveFailureText(m_bNewRule, result), editors::kErrorCaption);
-        return;
-    }
-    CDialog::OnOK();
+int CClearDlg::SubmitRule() {
+    return m_bNewRule ? kivo_add_clear(&m_rule) : kivo_update_clear(&m_rule);
+}
+
+std::string CClearDlg::SaveFailureText(int code) const {
+    return editors::ClearSaveFailureText(m_bNewRule, code);
 }

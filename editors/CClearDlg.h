@@ -19,14 +19,15 @@ class CClearDlg : public CRuleEditorDlg {
     std::string m_strStartDate, m_strEndDate;
 
   protected:
-    BOOL OnInitDialog() override;
     void DoDataExchange(fw::CDataExchange& dx) override;
     bool OnCommand(WORD code, WORD id, HWND control) override;
+    void InitFields() override;
+    void LoadRule() override;
+    std::optional<editors::InputFault> ComposeRule(const RunSchedule& schedule) override;
+    int SubmitRule() override;
+    std::string SaveFailureText(int code) const override;
 
   private:
-    void LoadRule();
-    bool GatherRule();
-    void OnSave();
     void OnFreeSpaceCheck();
     void OnTimeFieldChange(int id);
 

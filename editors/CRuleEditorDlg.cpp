@@ -8,21 +8,29 @@ CRuleEditorDlg::CRuleEditorDlg(int templateId, int tabIntoPanelFrom1, int tabInt
       m_nTabFrom1(tabIntoPanelFrom1),
       m_nTabFrom2(tabIntoPanelFrom2) {}
 
-void CRuleEditorDlg::SetEditorIcon() {
+BOOL CRuleEditorDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
     fw::SetWindowIcon(m_hWnd, m_hIcon);
-}
-
-bool CRuleEditorDlg::CreateSchedulePanel() {
+    InitFields();
     m_pSchedulePanel = HostSchedulePanel(m_hWnd);
-    if (m_pSchedulePanel) return true;
-    // Without its schedule the editor cannot save anything. (An EndDialog here would be lost: the
-    // modal loop starts only after initialisation.)
-    ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    return false;
+    if (!m_pSchedulePanel) {
+        // Without its schedule the editor cannot save anything. (An EndDialog here would be lost:
+        // the modal loop starts only after initialisation.)
+        ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return TRUE;
+    }
+    SetText(m_strCaption);
+    if (!m_bNewRule) LoadRule();
+    return TRUE;
 }
 
-void CRuleEditorDlg::SetEditorCaption() {
-    SetText(m_strCaption);
+void CRuleEditorDlg::OnSave() {
+    RunSchedule schedule{};
+    if (!m_pSchedulePanel || !m_pSchedulePanel->GatherSchedule(schedule)) return;
+    if (const auto fault = ComposeRule(schedule)) return ShowInputFault(*this, *fault);
+    const int result = SubmitRule();
+    if (result != 0) return ShowEditorMessage(m_hWnd, SaveFailureText(result), editors::kErrorCaption);
+    CDialog::OnOK();
 }
 
 BOOL CRuleEditorDlg::PreTranslateMessage(MSG* msg) {
