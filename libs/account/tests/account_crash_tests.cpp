@@ -3,9 +3,6 @@
 // account, and the dead process's lock does not hold up the next change. The child process is
 // killed for real (_exit at a write step, or SIGKILL from outside at a moment of chance).
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -20,6 +17,7 @@
 #include "account_file.h"
 #include "account_service.h"
 #include "account_test_fakes.h"
+#include "crash_test_support.h"
 #include "shared_files.h"
 
 namespace {
@@ -27,21 +25,11 @@ namespace {
 namespace fs = std::filesystem;
 using account::AccountRecord;
 using account::AccountService;
+using shared::testing::DieBefore;
+using shared::testing::InChild;
+using shared::testing::kWriteSteps;
 
 constexpr int kKilled = 10, kDone = 11, kUnexpected = 12;
-
-struct Step {
-    shared::WriteStep step;
-    const char* before;
-};
-// Every step of shared::AtomicWriteFile, in order; the child dies just before it.
-constexpr Step kSteps[] = {
-    {shared::WriteStep::CreateTemp, "creating the temporary file"},
-    {shared::WriteStep::WriteFirstHalf, "writing the first half"},
-    {shared::WriteStep::WriteSecondHalf, "writing the second half"},
-    {shared::WriteStep::Flush, "flushing it to disk"},
-    {shared::WriteStep::Replace, "renaming it over the store"},
-};
 
 // Every change the service writes, with the result it gives when the write goes through.
 struct Change {
@@ -59,19 +47,6 @@ const Change kChanges[] = {
      ACCOUNT_OK},
     {"unlocking", [](AccountService& s) { return s.Unlock("op"); }, ACCOUNT_OK},
 };
-
-// Runs body in a child process; its exit code, or minus the signal that ended it.
-template <class Body>
-int InChild(Body body) {
-    const pid_t child = fork();
-    if (child == 0) {
-        body();
-        _exit(99);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) return -1000;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
 
 std::string Bytes(const fs::path& path) {
     std::string text;
@@ -104,10 +79,10 @@ class AccountCrash : public ::testing::Test {
 
 TEST_F(AccountCrash, KilledAtEveryWriteStepARestartFindsTheOldStoreOrTheNew) {
     for (const Change& change : kChanges) {
-        for (size_t stop = 0; stop <= std::size(kSteps); ++stop) {
-            const bool killed = stop < std::size(kSteps);
+        for (size_t stop = 0; stop <= std::size(kWriteSteps); ++stop) {
+            const bool killed = stop < std::size(kWriteSteps);
             SCOPED_TRACE(std::string(change.what) + ", " +
-                         (killed ? std::string("killed before ") + kSteps[stop].before : "not killed"));
+                         (killed ? std::string("killed before ") + kWriteSteps[stop].before : "not killed"));
             Reset();
             {
                 // "op" with two failed logins behind it.
@@ -129,12 +104,7 @@ TEST_F(AccountCrash, KilledAtEveryWriteStepARestartFindsTheOldStoreOrTheNew) {
 
             const int ended = InChild([&] {
                 Service child(m_path);
-                if (killed) {
-                    shared::SetWriteFaultHook([&](shared::WriteStep at) {
-                        if (at == kSteps[stop].step) _exit(kKilled);
-                        return false;
-                    });
-                }
+                if (killed) DieBefore(kWriteSteps[stop].step, kKilled);
                 _exit(change.apply(child.service) == change.result ? kDone : kUnexpected);
             });
             EXPECT_EQ(ended, killed ? kKilled : kDone);
@@ -157,30 +127,18 @@ TEST_F(AccountCrash, KilledAtMomentsOfChanceNoAcknowledgedAccountIsLost) {
     for (int round = 0; round < 25; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Reset();
-        int acks[2];
-        ASSERT_EQ(pipe(acks), 0);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // Adds u1, u2, u3... and reports each once Add has said it is stored.
-            close(acks[0]);
-            Service adder(m_path);
-            for (int n = 1;; ++n) {
-                if (adder.service.Add("u" + std::to_string(n), "pw") != ACCOUNT_OK) _exit(kUnexpected);
-                if (write(acks[1], &n, sizeof n) != sizeof n) _exit(kUnexpected);
-            }
-        }
-        close(acks[1]);
-        int acknowledged = 0, n = 0;
         const int wanted = int(random() % 12) + 1;
-        while (acknowledged < wanted && read(acks[0], &n, sizeof n) == sizeof n) acknowledged = n;
-        usleep(useconds_t(random() % 3000));
-        kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended by itself";
-        while (read(acks[0], &n, sizeof n) == sizeof n) acknowledged = n;
-        close(acks[0]);
+        const auto pause = useconds_t(random() % 3000);
+        // Adds u1, u2, u3... and reports each once Add has said it is stored.
+        const int acknowledged = shared::testing::KillAfterAcknowledged(
+            [&](const shared::testing::Acknowledge& acknowledge) {
+                Service adder(m_path);
+                for (int n = 1;; ++n) {
+                    if (adder.service.Add("u" + std::to_string(n), "pw") != ACCOUNT_OK) _exit(kUnexpected);
+                    acknowledge(n);
+                }
+            },
+            wanted, pause);
 
         fs::path temp = m_path;
         temp += ".tmp";

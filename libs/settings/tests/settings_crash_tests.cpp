@@ -2,9 +2,6 @@
 // the old settings or the new ones, never a damaged file or a lost value. The child process is
 // killed for real (_exit at a write step, or SIGKILL from outside at a moment of chance).
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "crash_test_support.h"
 #include "settings_api.h"
 #include "settings_store.h"
 #include "shared_files.h"
@@ -19,35 +17,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using shared::testing::DieBefore;
+using shared::testing::InChild;
+using shared::testing::kWriteSteps;
 
 // How the child process ended.
 constexpr int kKilled = 10, kStored = 11, kRefused = 12;
-
-struct Step {
-    shared::WriteStep step;
-    const char* before;
-};
-// Every step of shared::AtomicWriteFile, in order; the child dies just before it.
-constexpr Step kSteps[] = {
-    {shared::WriteStep::CreateTemp, "creating the temporary file"},
-    {shared::WriteStep::WriteFirstHalf, "writing the first half"},
-    {shared::WriteStep::WriteSecondHalf, "writing the second half"},
-    {shared::WriteStep::Flush, "flushing it to disk"},
-    {shared::WriteStep::Replace, "renaming it over the settings file"},
-};
-
-// Runs body in a child process; its exit code, or minus the signal that ended it.
-template <class Body>
-int InChild(Body body) {
-    const pid_t child = fork();
-    if (child == 0) {
-        body();
-        _exit(99);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) return -1000;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
 
 class SettingsCrash : public ::testing::Test {
   protected:
@@ -74,10 +49,10 @@ class SettingsCrash : public ::testing::Test {
 TEST_F(SettingsCrash, KilledAtEveryWriteStepARestartFindsTheOldSettingsOrTheNew) {
     const std::string before = "[task_list_cfg]\r\nloglst_1=100\r\nclearlst_2=7\r\n";
     for (bool firstWrite : {false, true}) {
-        for (size_t stop = 0; stop <= std::size(kSteps); ++stop) {
-            const bool killed = stop < std::size(kSteps);
+        for (size_t stop = 0; stop <= std::size(kWriteSteps); ++stop) {
+            const bool killed = stop < std::size(kWriteSteps);
             SCOPED_TRACE(std::string(firstWrite ? "first write, " : "") +
-                         (killed ? std::string("killed before ") + kSteps[stop].before : "not killed"));
+                         (killed ? std::string("killed before ") + kWriteSteps[stop].before : "not killed"));
             Reset();
             if (!firstWrite) {
                 ASSERT_TRUE(shared::AtomicWriteFile(m_path, before));
@@ -86,12 +61,7 @@ TEST_F(SettingsCrash, KilledAtEveryWriteStepARestartFindsTheOldSettingsOrTheNew)
             const int ended = InChild([&] {
                 settings::SettingsStore store(Locator());
                 store.Start();
-                if (killed) {
-                    shared::SetWriteFaultHook([&](shared::WriteStep at) {
-                        if (at == kSteps[stop].step) _exit(kKilled);
-                        return false;
-                    });
-                }
+                if (killed) DieBefore(kWriteSteps[stop].step, kKilled);
                 _exit(store.Set("task_list_cfg", "loglst_1", 250) == SETTINGS_OK ? kStored : kRefused);
             });
             EXPECT_EQ(ended, killed ? kKilled : kStored);
@@ -119,31 +89,18 @@ TEST_F(SettingsCrash, KilledAtMomentsOfChanceNoAcknowledgedValueIsLost) {
         SCOPED_TRACE("round " + std::to_string(round));
         Reset();
         ASSERT_TRUE(shared::AtomicWriteFile(m_path, "[task_list_cfg]\r\nfixed=42\r\n"));
-        int acks[2];
-        ASSERT_EQ(pipe(acks), 0);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // Writes 1, 2, 3... and reports each value once Set has said it is stored.
-            close(acks[0]);
-            settings::SettingsStore store(Locator());
-            for (int value = 1;; ++value) {
-                if (store.Set("task_list_cfg", "loglst_1", value) != SETTINGS_OK) _exit(kRefused);
-                if (write(acks[1], &value, sizeof value) != sizeof value) _exit(kRefused);
-            }
-        }
-        close(acks[1]);
-        int acknowledged = 0, value = 0;
         const int wanted = int(random() % 12) + 1;
-        while (acknowledged < wanted && read(acks[0], &value, sizeof value) == sizeof value)
-            acknowledged = value;
-        usleep(useconds_t(random() % 3000));
-        kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended by itself";
-        while (read(acks[0], &value, sizeof value) == sizeof value) acknowledged = value;
-        close(acks[0]);
+        const auto pause = useconds_t(random() % 3000);
+        // Writes 1, 2, 3... and reports each value once Set has said it is stored.
+        const int acknowledged = shared::testing::KillAfterAcknowledged(
+            [&](const shared::testing::Acknowledge& acknowledge) {
+                settings::SettingsStore store(Locator());
+                for (int value = 1;; ++value) {
+                    if (store.Set("task_list_cfg", "loglst_1", value) != SETTINGS_OK) _exit(kRefused);
+                    acknowledge(value);
+                }
+            },
+            wanted, pause);
 
         fs::path temp = m_path;
         temp += ".tmp";
