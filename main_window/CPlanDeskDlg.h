@@ -76,6 +76,8 @@ class CPlanDeskDlg : public fw::CDialog {
     CMyListCtrl& PopupList();
     bool AnyCapturedRowDisabled(const CMyListCtrl& list) const;
     int CapturedRuleId(const CMyListCtrl& list, size_t index) const;
+    // The ids of every captured row, read before any of them is acted on.
+    std::vector<int> CapturedRuleIds(const CMyListCtrl& list) const;
     void RefillPopupList();
     void OnNewClearRule();
     void OnEditClearRule();

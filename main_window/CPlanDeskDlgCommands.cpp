@@ -2,6 +2,7 @@
 // delete, enable/disable and run-now, and the run and manual-restore buttons.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "CBackupDlg.h"
 #include "CClearDlg.h"
@@ -22,6 +23,29 @@ std::string Caption(const char* format, int id) {
     char text[64];
     std::snprintf(text, sizeof text, format, id);
     return text;
+}
+
+// Runs an editor on a new rule: a zeroed record, enabled. True when the engine accepted it.
+template <typename Editor>
+bool NewRuleAccepted(const char* caption) {
+    Editor editor;
+    editor.m_bNewRule = true;
+    editor.m_strCaption = caption;
+    std::memset(&editor.m_rule, 0, sizeof editor.m_rule);
+    editor.m_rule.enabled = 1;
+    return editor.DoModal() == IDOK;
+}
+
+// Runs an editor on the engine's record of a rule: the record the engine accepted, or nothing when
+// the editor was left.
+template <typename Editor, typename Rule>
+std::optional<Rule> ChangedRule(int ruleId, int (*getRule)(int, Rule*), const char* captionFormat) {
+    Editor editor;
+    editor.m_bNewRule = false;
+    getRule(ruleId, &editor.m_rule);
+    editor.m_strCaption = Caption(captionFormat, editor.m_rule.rule_id);
+    if (editor.DoModal() != IDOK) return std::nullopt;
+    return editor.m_rule;
 }
 
 }  // namespace
@@ -101,6 +125,12 @@ int CPlanDeskDlg::CapturedRuleId(const CMyListCtrl& list, size_t index) const {
     return LeadingNumber(list.GetItemText(m_vecSelRows[index], 0));
 }
 
+std::vector<int> CPlanDeskDlg::CapturedRuleIds(const CMyListCtrl& list) const {
+    std::vector<int> ids;
+    for (size_t i = 0; i < m_vecSelRows.size(); ++i) ids.push_back(CapturedRuleId(list, i));
+    return ids;
+}
+
 CMyListCtrl& CPlanDeskDlg::PopupList() {
     return m_nPopupList == 1 ? m_lstClear : m_lstBackup;
 }
@@ -135,61 +165,44 @@ void CPlanDeskDlg::ShowRulePopup(bool clearList) {
 }
 
 void CPlanDeskDlg::OnNewClearRule() {
-    CClearDlg editor;
-    editor.m_bNewRule = true;
-    editor.m_strCaption = "新增删除规则";
-    std::memset(&editor.m_rule, 0, sizeof editor.m_rule);
-    editor.m_rule.enabled = 1;
-    if (editor.DoModal() == IDOK) FillClearList();
+    if (NewRuleAccepted<CClearDlg>("新增删除规则")) FillClearList();
 }
 
 void CPlanDeskDlg::OnEditClearRule() {
     if (m_vecSelRows.size() != 1) return;
     const int row = m_vecSelRows[0];
-    CClearDlg editor;
-    editor.m_bNewRule = false;
-    kivo_get_clear(CapturedRuleId(m_lstClear, 0), &editor.m_rule);
-    editor.m_strCaption = Caption("修改删除规则 ID:%d", editor.m_rule.rule_id);
-    if (editor.DoModal() != IDOK) return;
+    const auto rule =
+        ChangedRule<CClearDlg>(CapturedRuleId(m_lstClear, 0), &kivo_get_clear, "修改删除规则 ID:%d");
+    if (!rule) return;
     // A record without an id cannot stand for the rule the engine accepted: show the engine's view.
-    if (editor.m_rule.rule_id == 0) {
+    if (rule->rule_id == 0) {
         FillClearList();
     } else {
-        SetClearRow(row, editor.m_rule);
+        SetClearRow(row, *rule);
     }
 }
 
 void CPlanDeskDlg::OnNewBackupRule() {
-    CBackupDlg editor;
-    editor.m_bNewRule = true;
-    editor.m_strCaption = "新增备份规则";
-    std::memset(&editor.m_rule, 0, sizeof editor.m_rule);
-    editor.m_rule.enabled = 1;
-    if (editor.DoModal() == IDOK) FillBackupList();
+    if (NewRuleAccepted<CBackupDlg>("新增备份规则")) FillBackupList();
 }
 
 void CPlanDeskDlg::OnEditBackupRule() {
     if (m_vecSelRows.size() != 1) return;
     const int row = m_vecSelRows[0];
-    CBackupDlg editor;
-    editor.m_bNewRule = false;
-    kivo_get_backup(CapturedRuleId(m_lstBackup, 0), &editor.m_rule);
-    editor.m_strCaption = Caption("修改备份规则 ID:%d", editor.m_rule.rule_id);
-    if (editor.DoModal() != IDOK) return;
-    if (editor.m_rule.rule_id == 0) {
+    const auto rule =
+        ChangedRule<CBackupDlg>(CapturedRuleId(m_lstBackup, 0), &kivo_get_backup, "修改备份规则 ID:%d");
+    if (!rule) return;
+    if (rule->rule_id == 0) {
         FillBackupList();
     } else {
-        SetBackupRow(row, editor.m_rule);
+        SetBackupRow(row, *rule);
     }
 }
 
 void CPlanDeskDlg::OnDeleteRules() {
     if (m_vecSelRows.empty()) return;
     if (fw::MessageBoxGbk(m_hWnd, "确定删除吗？", "删除警告", MB_YESNO | MB_ICONINFORMATION) != IDYES) return;
-    CMyListCtrl& list = PopupList();
-    std::vector<int> ids;
-    for (size_t i = 0; i < m_vecSelRows.size(); ++i) ids.push_back(CapturedRuleId(list, i));
-    for (int id : ids) kivo_del_rule(id);
+    for (int id : CapturedRuleIds(PopupList())) kivo_del_rule(id);
     RefillPopupList();
 }
 
@@ -197,9 +210,7 @@ void CPlanDeskDlg::OnToggleRules() {
     if (m_vecSelRows.empty()) return;
     CMyListCtrl& list = PopupList();
     const int target = AnyCapturedRowDisabled(list) ? 1 : 0;
-    std::vector<int> ids;
-    for (size_t i = 0; i < m_vecSelRows.size(); ++i) ids.push_back(CapturedRuleId(list, i));
-    for (int id : ids) kivo_enable_rule(id, target);
+    for (int id : CapturedRuleIds(list)) kivo_enable_rule(id, target);
     RefillPopupList();
 }
 
