@@ -1,5 +1,6 @@
 #include "CPlanDeskDlg.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -37,9 +38,16 @@ const char* const kClearHeadings[] = {
 const char* const kBackupHeadings[] = {"ID",       "描述",     "状态",           "监控路径",
                                        "备份路径", "执行方式", "保存天数(0无效)"};
 
+// Writes a row's cells from the given column on.
+template <size_t N>
+void SetRowTexts(CMyListCtrl& list, int row, const std::array<std::string, N>& texts,
+                 size_t firstColumn = 0) {
+    for (size_t column = firstColumn; column < N; ++column) list.SetItemText(row, int(column), texts[column]);
+}
+
 // Fills a list from the engine by the two-call protocol. A count whose buffer cannot be had
 // leaves the list empty instead of throwing out of a message handler. Each row is inserted with
-// its id and then given its other columns, as SetClearRow / SetBackupRow would write them.
+// its id and then given its other columns.
 template <typename Rule, typename RowTexts>
 void FillRuleList(CMyListCtrl& list, int (*listRules)(Rule*), RowTexts rowTexts) {
     list.DeleteAllItems();
@@ -53,8 +61,7 @@ void FillRuleList(CMyListCtrl& list, int (*listRules)(Rule*), RowTexts rowTexts)
     for (int i = 0; i < count; ++i) {
         const auto texts = rowTexts(rules[size_t(i)]);
         list.InsertItem(i, texts[0]);
-        for (size_t column = 1; column < texts.size(); ++column)
-            list.SetItemText(i, int(column), texts[column]);
+        SetRowTexts(list, i, texts, 1);
     }
     list.SetRedraw(true);
 }
@@ -262,13 +269,9 @@ void CPlanDeskDlg::FillBackupList() {
 }
 
 void CPlanDeskDlg::SetClearRow(int row, const ClearRule& rule) {
-    const auto texts = ClearRowTexts(rule);
-    for (size_t column = 0; column < texts.size(); ++column)
-        m_lstClear.SetItemText(row, int(column), texts[column]);
+    SetRowTexts(m_lstClear, row, ClearRowTexts(rule));
 }
 
 void CPlanDeskDlg::SetBackupRow(int row, const BackupRule& rule) {
-    const auto texts = BackupRowTexts(rule);
-    for (size_t column = 0; column < texts.size(); ++column)
-        m_lstBackup.SetItemText(row, int(column), texts[column]);
+    SetRowTexts(m_lstBackup, row, BackupRowTexts(rule));
 }
