@@ -96,35 +96,30 @@ class StagingBuckets {
     std::map<size_t, fs::Dir> m_open;
 };
 
-int CodeOf(zip::ZipError error) {
+// The result code of an archive fault, and the head of its log line.
+struct Fault {
+    int code;
+    const char* text;
+};
+Fault FaultOf(zip::ZipError error) {
     switch (error) {
         case zip::ZipError::Unsafe:
-            return KIVO_E_ARCHIVE_UNSAFE;
+            return {KIVO_E_ARCHIVE_UNSAFE, "备份文件含有不安全的条目，整个拒绝还原"};
         case zip::ZipError::Read:
-            return KIVO_E_READ_FAILED;
+            return {KIVO_E_READ_FAILED, "读取备份文件失败"};
         case zip::ZipError::Output:
-            return KIVO_E_WRITE_FAILED;
+            return {KIVO_E_WRITE_FAILED, "写入还原的文件失败"};
         default:
-            return KIVO_E_ARCHIVE_DAMAGED;
+            return {KIVO_E_ARCHIVE_DAMAGED, "备份文件已损坏"};
     }
 }
 
+int CodeOf(const zip::ZipProblem& p) {
+    return FaultOf(p.error).code;
+}
+
 std::string ProblemText(const zip::ZipProblem& p) {
-    std::string text;
-    switch (p.error) {
-        case zip::ZipError::Unsafe:
-            text = "备份文件含有不安全的条目，整个拒绝还原";
-            break;
-        case zip::ZipError::Read:
-            text = "读取备份文件失败";
-            break;
-        case zip::ZipError::Output:
-            text = "写入还原的文件失败";
-            break;
-        default:
-            text = "备份文件已损坏";
-            break;
-    }
+    std::string text = FaultOf(p.error).text;
     if (!p.entry.empty()) text += "：" + GbkFromUtf8Lossy(p.entry);
     return text + "：" + p.reason;
 }
@@ -159,7 +154,8 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
 
     FileSource source(archive, archiveFacts.size);
     zip::ZipReader reader(source);
-    if (!reader.Open()) return fail(CodeOf(reader.Problem().error), ProblemText(reader.Problem()));
+    auto refuse = [&](const zip::ZipProblem& problem) { return fail(CodeOf(problem), ProblemText(problem)); };
+    if (!reader.Open()) return refuse(reader.Problem());
 
     // Native names, and no two entries that the target's file system would take for one place.
     std::vector<Planned> plan;
@@ -171,10 +167,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         fs::NativeString folded;
         for (size_t k = 0; k < entries[i].path.parts.size(); ++k) {
             auto native = fs::NativeFromUtf8(entries[i].path.parts[k]);
-            if (!native) {
-                return fail(KIVO_E_ARCHIVE_UNSAFE, "备份文件含有不安全的条目，整个拒绝还原：" +
-                                                       GbkFromUtf8Lossy(entries[i].name) + "：名称无法转换");
-            }
+            if (!native) return refuse({zip::ZipError::Unsafe, entries[i].name, "名称无法转换"});
             folded = JoinNative(folded, fs::FoldName(*native));
             p.parts.push_back(std::move(*native));
             if (k + 1 < entries[i].path.parts.size()) folders.insert(folded);
@@ -182,17 +175,11 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         const bool clash =
             p.directory ? files.count(folded) > 0 : !files.emplace(folded, entries[i].name).second;
         if (p.directory) folders.insert(folded);
-        if (clash) {
-            return fail(KIVO_E_ARCHIVE_UNSAFE, "备份文件含有不安全的条目，整个拒绝还原：" +
-                                                   GbkFromUtf8Lossy(entries[i].name) + "：重复的条目");
-        }
+        if (clash) return refuse({zip::ZipError::Unsafe, entries[i].name, "重复的条目"});
         plan.push_back(std::move(p));
     }
     for (const auto& [folded, name] : files) {
-        if (folders.count(folded)) {
-            return fail(KIVO_E_ARCHIVE_UNSAFE, "备份文件含有不安全的条目，整个拒绝还原：" +
-                                                   GbkFromUtf8Lossy(name) + "：文件与目录同名");
-        }
+        if (folders.count(folded)) return refuse({zip::ZipError::Unsafe, name, "文件与目录同名"});
     }
 
     fs::Dir target;
@@ -274,7 +261,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
                 return discard(KIVO_E_WRITE_FAILED,
                                "写入 " + GbkFromUtf8Lossy(e.name) + " 失败：" + ReasonText(written));
             }
-            return discard(CodeOf(problem.error), ProblemText(problem));
+            return discard(CodeOf(problem), ProblemText(problem));
         }
         int64_t mtime = 0;
         if (e.mtime) {
@@ -295,7 +282,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
             context.Log("已解压并校验 " + Decimal(fileCount) + " 个文件，共 " + Decimal(bytes) + " 字节");
         }
     }
-    if (!reader.FinishCheck()) return discard(CodeOf(reader.Problem().error), ProblemText(reader.Problem()));
+    if (!reader.FinishCheck()) return discard(CodeOf(reader.Problem()), ProblemText(reader.Problem()));
     archive.Close();
     if (fs::Status f = staging.SyncVolume(); !f)
         return discard(KIVO_E_WRITE_FAILED, "写入失败：" + ReasonText(f));
