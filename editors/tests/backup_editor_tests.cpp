@@ -25,21 +25,10 @@ BackupRule StoredRule() {
     return rule;
 }
 
-class BackupEditor : public DialogTest {
+class BackupEditor : public RuleEditorTest<CBackupDlg> {
   protected:
-    void NewRule() {
-        editor.m_bNewRule = true;
-        editor.m_strCaption = "新增备份规则";
-        editor.m_rule = BackupRule{};
-        editor.m_rule.enabled = 1;
-    }
-    void ExistingRule(const BackupRule& rule) {
-        editor.m_bNewRule = false;
-        editor.m_strCaption = "修改备份规则 ID:12";
-        editor.m_rule = rule;
-    }
-    HWND Open() { return dialog = ShowModeless(editor, IDD_BACKUP_RULE); }
-    HWND Item(int id) const { return ::GetDlgItem(dialog, id); }
+    BackupEditor() : RuleEditorTest(IDD_BACKUP_RULE, "新增备份规则", "修改备份规则 ID:12") {}
+
     // Fills the three required fields the way a user does: typing and picking folders.
     void FillRequired() {
         Type(dialog, IDC_DESCRIPTION, L"备份");
@@ -52,9 +41,6 @@ class BackupEditor : public DialogTest {
         ::CheckRadioButton(dialog, IDC_SOURCE_IS_FOLDER, IDC_SOURCE_IS_FILE, radio);
         Click(dialog, radio);
     }
-
-    CBackupDlg editor;
-    HWND dialog = nullptr;
 };
 
 TEST_F(BackupEditor, NewRuleSavedUntouchedIsTheDefaultRecordByteForByte) {
@@ -198,8 +184,7 @@ TEST_F(BackupEditor, ChecksRunInOrderWithTheirMessagesAndFocus) {
         EXPECT_EQ(services.messages[0].caption, step.caption) << step.name;
         EXPECT_EQ(services.messages[0].type, kInfoOk) << step.name;
         EXPECT_EQ(services.messages[0].owner, dialog) << step.name;
-        const HWND focus = step.focus < 0 ? ::GetDlgItem(editor.m_pSchedulePanel->GetSafeHwnd(), -step.focus)
-                                          : Item(step.focus);
+        const HWND focus = step.focus < 0 ? PanelItem(-step.focus) : Item(step.focus);
         EXPECT_EQ(::GetFocus(), focus) << step.name;
         if (step.selected) {
             EXPECT_TRUE(WholeTextSelected(focus)) << step.name;
@@ -387,7 +372,7 @@ TEST_F(BackupEditor, TabFromTheBackupPathOrItsButtonEntersThePanel) {
         })
         .Then([&] {
             afterDescription = ::GetFocus();
-            modeRadio = ::GetDlgItem(editor.m_pSchedulePanel->GetSafeHwnd(), IDC_MODE_INTERVAL);
+            modeRadio = PanelItem(IDC_MODE_INTERVAL);
             source = ::GetDlgItem(editor.GetSafeHwnd(), IDC_BACKUP_SOURCE);
             Click(editor.GetSafeHwnd(), IDCANCEL);
         });

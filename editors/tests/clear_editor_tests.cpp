@@ -24,22 +24,10 @@ ClearRule StoredRule() {
     return rule;
 }
 
-class ClearEditor : public DialogTest {
+class ClearEditor : public RuleEditorTest<CClearDlg> {
   protected:
-    void NewRule() {
-        editor.m_bNewRule = true;
-        editor.m_strCaption = "新增删除规则";
-        editor.m_rule = ClearRule{};
-        editor.m_rule.enabled = 1;
-    }
-    void ExistingRule(const ClearRule& rule) {
-        editor.m_bNewRule = false;
-        editor.m_strCaption = "修改删除规则 ID:4";
-        editor.m_rule = rule;
-    }
-    HWND Open() { return dialog = ShowModeless(editor, IDD_CLEAR_RULE); }
-    HWND Item(int id) const { return ::GetDlgItem(dialog, id); }
-    HWND PanelItem(int id) const { return ::GetDlgItem(editor.m_pSchedulePanel->GetSafeHwnd(), id); }
+    ClearEditor() : RuleEditorTest(IDD_CLEAR_RULE, "新增删除规则", "修改删除规则 ID:4") {}
+
     void FillRequired() {
         Type(dialog, IDC_DESCRIPTION, L"清理");
         services.folders.push_back(L"C:\\logs");
@@ -55,9 +43,6 @@ class ClearEditor : public DialogTest {
         Type(dialog, IDC_END_HOUR, h2);
         Type(dialog, IDC_END_MINUTE, m2);
     }
-
-    CClearDlg editor;
-    HWND dialog = nullptr;
 };
 
 TEST_F(ClearEditor, FullRuleReachesTheEngineByteForByte) {

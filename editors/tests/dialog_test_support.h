@@ -41,6 +41,38 @@ HWND ShowModeless(Dialog& dialog, int templateId) {
     return dialog.GetSafeHwnd();
 }
 
+// One rule editor, set up the way the main window sets it up for a new rule or for a change.
+template <typename Editor>
+class RuleEditorTest : public DialogTest {
+  protected:
+    using Rule = decltype(Editor::m_rule);
+
+    RuleEditorTest(int templateId, const char* newCaption, const char* changeCaption)
+        : m_nTemplateId(templateId), m_strNewCaption(newCaption), m_strChangeCaption(changeCaption) {}
+
+    void NewRule() {
+        editor.m_bNewRule = true;
+        editor.m_strCaption = m_strNewCaption;
+        editor.m_rule = Rule{};
+        editor.m_rule.enabled = 1;
+    }
+    void ExistingRule(const Rule& rule) {
+        editor.m_bNewRule = false;
+        editor.m_strCaption = m_strChangeCaption;
+        editor.m_rule = rule;
+    }
+    HWND Open() { return dialog = ShowModeless(editor, m_nTemplateId); }
+    HWND Item(int id) const { return ::GetDlgItem(dialog, id); }
+    HWND PanelItem(int id) const { return ::GetDlgItem(editor.m_pSchedulePanel->GetSafeHwnd(), id); }
+
+    Editor editor;
+    HWND dialog = nullptr;
+
+  private:
+    int m_nTemplateId;
+    std::string m_strNewCaption, m_strChangeCaption;
+};
+
 // The WS_VISIBLE bit of a control itself, whatever its parents show.
 bool HasVisibleStyle(HWND dialog, int id);
 bool HasStyle(HWND dialog, int id, DWORD style);
