@@ -263,10 +263,9 @@ bool ZipReader::ReadCentral() {
 
 bool ZipReader::ReadLocalHeaders() {
     m_own = m_own || m_ownMarkSeen;
-    uint32_t expected = 0;
     if (m_own && (m_comment.size() != kOwnCommentSize ||
                   m_comment.compare(0, kOwnCommentHead.size(), kOwnCommentHead) != 0 ||
-                  !ParseHex32(std::string_view(m_comment).substr(kOwnCommentHead.size()), expected))) {
+                  !ParseHex32(std::string_view(m_comment).substr(kOwnCommentHead.size()), m_wholeCrc))) {
         return Fail(ZipError::Damaged, "备份文件的校验记录损坏");
     }
     std::stable_sort(m_entries.begin(), m_entries.end(),
@@ -424,9 +423,7 @@ bool ZipReader::FinishCheck() {
     }
     whole = Crc32Combine(whole, Crc32(m_central.data(), m_central.size()), m_central.size());
     whole = Crc32Combine(whole, Crc32(m_endBytes.data(), m_endBytes.size()), m_endBytes.size());
-    uint32_t expected = 0;
-    ParseHex32(std::string_view(m_comment).substr(kOwnCommentHead.size()), expected);
-    if (whole != expected) return Fail(ZipError::Damaged, "整个文件的校验不符");
+    if (whole != m_wholeCrc) return Fail(ZipError::Damaged, "整个文件的校验不符");
     return true;
 }
 

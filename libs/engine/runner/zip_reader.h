@@ -80,7 +80,8 @@ class ZipReader {
     std::string m_comment;
     std::string m_central;   // the central directory's bytes
     std::string m_endBytes;  // from m_cdOffset + m_cdSize to the comment
-    // Whole-file check of our own archives, entry by entry.
+    // Whole-file check of our own archives: the CRC the comment names, and the pieces entry by entry.
+    uint32_t m_wholeCrc = 0;
     std::vector<uint32_t> m_headerCrc;
     std::vector<uint64_t> m_headerSize;
     std::vector<std::optional<uint32_t>> m_dataCrc;

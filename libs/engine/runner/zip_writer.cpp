@@ -15,8 +15,13 @@ constexpr size_t kDeflateOut = 256 << 10;
 constexpr uint64_t kZip64LocalThreshold = 0xFFFF0000u;
 constexpr uint16_t kVersionMadeBy = (kHostUnix << 8) | 45;
 
-bool FitsTimestamp(int64_t mtime) {
-    return mtime >= 0 && mtime <= std::numeric_limits<int32_t>::max();
+// The extended timestamp field (the modification time alone), when the time fits its 32 bits.
+void PutTimestamp(std::string& extra, int64_t mtime) {
+    if (mtime < 0 || mtime > std::numeric_limits<int32_t>::max()) return;
+    Put16(extra, kExtraTimestamp);
+    Put16(extra, 5);
+    extra += char(1);
+    Put32(extra, uint32_t(mtime));
 }
 
 }  // namespace
@@ -29,12 +34,15 @@ ZipWriter::~ZipWriter() {
     if (m_zsReady) deflateEnd(&m_zs);
 }
 
+bool ZipWriter::WriteToSink(uint64_t offset, const void* data, size_t n) {
+    if (m_sink.WriteAt(offset, data, n)) return true;
+    m_failed = m_sinkFailed = true;
+    return false;
+}
+
 bool ZipWriter::Flush() {
     if (m_buffer.empty()) return true;
-    if (!m_sink.WriteAt(m_bufferStart, m_buffer.data(), m_buffer.size())) {
-        m_failed = m_sinkFailed = true;
-        return false;
-    }
+    if (!WriteToSink(m_bufferStart, m_buffer.data(), m_buffer.size())) return false;
     m_bufferStart += m_buffer.size();
     m_buffer.clear();
     return true;
@@ -43,10 +51,7 @@ bool ZipWriter::Flush() {
 bool ZipWriter::Append(const void* data, size_t n) {
     if (m_buffer.size() + n > kBufferCapacity && !Flush()) return false;
     if (n > kBufferCapacity) {
-        if (!m_sink.WriteAt(m_offset, data, n)) {
-            m_failed = m_sinkFailed = true;
-            return false;
-        }
+        if (!WriteToSink(m_offset, data, n)) return false;
         m_bufferStart = m_offset + n;
     } else {
         m_buffer.append(static_cast<const char*>(data), n);
@@ -61,11 +66,7 @@ bool ZipWriter::Patch(uint64_t offset, const std::string& bytes) {
         m_buffer.replace(size_t(offset - m_bufferStart), bytes.size(), bytes);
         return true;
     }
-    if (!m_sink.WriteAt(offset, bytes.data(), bytes.size())) {
-        m_failed = m_sinkFailed = true;
-        return false;
-    }
-    return true;
+    return WriteToSink(offset, bytes.data(), bytes.size());
 }
 
 void ZipWriter::TrackWhole(uint32_t crc, uint64_t length) {
@@ -80,12 +81,7 @@ std::string ZipWriter::LocalHeader(const Entry& e) const {
         Put64(extra, e.size);
         Put64(extra, e.compressedSize);
     }
-    if (FitsTimestamp(e.mtime)) {
-        Put16(extra, kExtraTimestamp);
-        Put16(extra, 5);
-        extra += char(1);
-        Put32(extra, uint32_t(e.mtime));
-    }
+    PutTimestamp(extra, e.mtime);
     std::string h;
     h.reserve(kLocalHeaderSize + e.name.size() + extra.size());
     Put32(h, kLocalHeaderSig);
@@ -117,12 +113,7 @@ std::string ZipWriter::CentralHeader(const Entry& e) const {
         if (bigCompressed) Put64(extra, e.compressedSize);
         if (bigOffset) Put64(extra, e.localOffset);
     }
-    if (FitsTimestamp(e.mtime)) {
-        Put16(extra, kExtraTimestamp);
-        Put16(extra, 5);
-        extra += char(1);
-        Put32(extra, uint32_t(e.mtime));
-    }
+    PutTimestamp(extra, e.mtime);
     Put16(extra, kExtraOwnMark);
     Put16(extra, 0);
 
@@ -170,16 +161,14 @@ bool ZipWriter::BeginEntry(const std::string& name, int64_t mtime, bool director
     e.dosDate = dos.date;
     std::string header = LocalHeader(e);
     if (!Append(header.data(), header.size())) return false;
+    // A file's header is final only at EndFile; a folder's is final now.
+    if (directory) TrackWhole(Crc32(header.data(), header.size()), header.size());
     m_entries.push_back(std::move(e));
     return true;
 }
 
 bool ZipWriter::AddDirectory(const std::string& name, int64_t mtime) {
-    if (!BeginEntry(name, mtime, true, 0)) return false;
-    const Entry& e = m_entries.back();
-    std::string header = LocalHeader(e);
-    TrackWhole(Crc32(header.data(), header.size()), header.size());
-    return true;
+    return BeginEntry(name, mtime, true, 0);
 }
 
 bool ZipWriter::BeginFile(const std::string& name, int64_t mtime, uint64_t sizeHint) {

@@ -54,6 +54,8 @@ class ZipWriter {
         bool zip64Local = false;
     };
 
+    // False (and the writer failed) when the sink refuses the bytes.
+    bool WriteToSink(uint64_t offset, const void* data, size_t n);
     bool Append(const void* data, size_t n);
     bool Flush();
     bool Patch(uint64_t offset, const std::string& bytes);
