@@ -11,6 +11,14 @@ int g_livePanels = 0;
 
 constexpr int kTimeRow[] = {IDC_TIME_LABEL, IDC_HOUR, IDC_HOUR_LABEL, IDC_MINUTE, IDC_MINUTE_LABEL};
 
+// A child window's rectangle in its parent's client coordinates.
+RECT RectInParent(HWND child, HWND parent) {
+    RECT rect{};
+    ::GetWindowRect(child, &rect);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
 }  // namespace
 
 CRunTimeDlg::CRunTimeDlg() : CDialog(IDD_RUN_TIME) {
@@ -115,18 +123,13 @@ void CRunTimeDlg::OnDayChange() {
 }
 
 int CRunTimeDlg::TopOf(int id) const {
-    RECT rect{};
-    ::GetWindowRect(GetDlgItem(id), &rect);
-    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
-    return rect.top;
+    return RectInParent(GetDlgItem(id), m_hWnd).top;
 }
 
 void CRunTimeDlg::PlaceAtTop(int id, int top) {
     HWND item = GetDlgItem(id);
-    RECT rect{};
-    ::GetWindowRect(item, &rect);
-    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
-    ::SetWindowPos(item, nullptr, rect.left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(item, nullptr, RectInParent(item, m_hWnd).left, top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ::ShowWindow(item, SW_SHOW);
 }
 
@@ -211,9 +214,7 @@ bool CRunTimeDlg::GatherSchedule(RunSchedule& out) {
 std::unique_ptr<CRunTimeDlg> HostSchedulePanel(HWND editor) {
     auto panel = std::make_unique<CRunTimeDlg>();
     if (!panel->Create(IDD_RUN_TIME, editor)) return nullptr;
-    RECT placeholder{};
-    ::GetWindowRect(::GetDlgItem(editor, IDC_PANEL_PLACEHOLDER), &placeholder);
-    ::MapWindowPoints(nullptr, editor, reinterpret_cast<POINT*>(&placeholder), 2);
+    const RECT placeholder = RectInParent(::GetDlgItem(editor, IDC_PANEL_PLACEHOLDER), editor);
     ::SetWindowPos(panel->GetSafeHwnd(), nullptr, placeholder.left, placeholder.top, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ::ShowWindow(panel->GetSafeHwnd(), SW_SHOW);
