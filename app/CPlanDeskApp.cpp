@@ -15,8 +15,7 @@
 namespace {
 
 constexpr const char* kMutexName = "Config Kivo For Varnel.version 1.0";
-constexpr const char* kLoginCaption = "登录 - 任务计划管理";
-constexpr const char* kMainCaption = "备份与清理计划 v1.0";
+constexpr const char* kLoginCaption = "登录 - 任务计划管理";  // the login template's caption
 
 }  // namespace
 

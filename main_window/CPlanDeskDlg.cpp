@@ -105,7 +105,7 @@ BOOL CPlanDeskDlg::OnInitDialog() {
     InitRuleList(m_lstBackup, kBackupHeadings, int(std::size(kBackupHeadings)), "backup");
     kivo_regist_msg(&EngineLogCallback, m_hWnd);
     ::SetTimer(m_hWnd, kStatusTimer, kStatusPeriodMs, nullptr);
-    SetText("备份与清理计划 v1.0");
+    SetText(kMainCaption);
     ::PostMessageW(m_hWnd, WM_SHOW_LOGIN, 0, 0);
     return TRUE;
 }

@@ -9,6 +9,9 @@
 #include "CMyListCtrl.h"
 #include "rule_records.h"
 
+// The main window's caption; a second copy of the app finds the first one's window by it.
+inline constexpr const char* kMainCaption = "备份与清理计划 v1.0";
+
 constexpr UINT WM_SHOW_LOGIN = 2025;
 constexpr UINT WM_ENGINE_LOG = 2029;
 constexpr UINT_PTR kStatusTimer = 10;
