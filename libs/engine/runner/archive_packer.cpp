@@ -6,9 +6,9 @@
 #include "engine_api.h"
 #include "file_byte_io.h"
 #include "run_text.h"
+#include "run_visitor.h"
 #include "shared_files.h"
 #include "source_file.h"
-#include "tree_walker.h"
 #include "zip_writer.h"
 
 namespace kivo {
@@ -28,13 +28,12 @@ std::optional<std::string> EntryName(const fs::NativeString& relative) {
     return utf8;
 }
 
-class PackVisitor final : public TreeVisitor {
+class PackVisitor final : public RunVisitor {
   public:
     PackVisitor(RunContext& context, const RunnerOptions& options, std::string_view sourceGbk,
                 zip::ZipWriter& writer)
-        : m_context(context),
+        : RunVisitor(context, sourceGbk),
           m_options(options),
-          m_source(sourceGbk),
           m_writer(writer),
           m_buffer(new char[kReadChunk]),
           m_lastProgress(std::chrono::steady_clock::now()) {}
@@ -82,21 +81,14 @@ class PackVisitor final : public TreeVisitor {
         Progress();
     }
 
-    void Link(const fs::NativeString& relative) override {
-        m_context.Log("跳过链接：" + LogPath(m_source, relative));
-    }
     void Failure(const fs::NativeString& relative, const fs::Status& status) override {
         Fail(relative, "无法读取目录：" + ReasonText(status));
     }
     void TooDeep(const fs::NativeString& relative) override {
         Fail(relative, "目录层级超过 " + Decimal(kMaxTreeDepth) + " 层");
     }
-    bool Stop() override {
-        if (!m_cancelled && m_context.Cancelled()) m_cancelled = true;
-        return m_cancelled || m_writeFailed;
-    }
+    bool Stop() override { return CheckCancelled() || m_writeFailed; }
 
-    bool Cancelled() const { return m_cancelled; }
     bool WriteFailed() const { return m_writeFailed; }
     uint64_t Failures() const { return m_failures; }
     uint64_t Files() const { return m_files; }
@@ -107,7 +99,7 @@ class PackVisitor final : public TreeVisitor {
     void Fail(const fs::NativeString& relative, const std::string& reason) {
         ++m_failures;
         m_broken = true;
-        m_context.Log("备份失败：" + LogPath(m_source, relative) + "：" + reason);
+        m_context.Log("备份失败：" + LogPath(m_root, relative) + "：" + reason);
     }
     void WriterFailed(const fs::NativeString& relative) {
         if (m_writer.SinkFailed()) {
@@ -124,16 +116,13 @@ class PackVisitor final : public TreeVisitor {
         m_context.Log("已打包 " + Decimal(m_files) + " 个文件，共 " + Decimal(m_bytes) + " 字节");
     }
 
-    RunContext& m_context;
     const RunnerOptions& m_options;
-    std::string m_source;
     zip::ZipWriter& m_writer;
     std::unique_ptr<char[]> m_buffer;
     std::chrono::steady_clock::time_point m_lastProgress;
     uint64_t m_files = 0, m_folders = 0, m_bytes = 0, m_failures = 0;
     bool m_broken = false;
     bool m_writeFailed = false;
-    bool m_cancelled = false;
 };
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include "backup_set_name.h"
 #include "civil_date.h"
 #include "run_text.h"
+#include "run_visitor.h"
 #include "shared_files.h"
 #include "source_file.h"
 #include "tree_remover.h"
-#include "tree_walker.h"
 
 namespace kivo {
 namespace {
@@ -77,14 +77,11 @@ class FileCopier {
     Totals& m_totals;
 };
 
-class CopyVisitor final : public TreeVisitor {
+class CopyVisitor final : public RunVisitor {
   public:
     CopyVisitor(RunContext& context, const RunnerOptions& options, std::string_view sourceGbk,
                 fs::Dir destination, Totals& totals)
-        : m_context(context),
-          m_source(sourceGbk),
-          m_totals(totals),
-          m_copier(context, options, sourceGbk, totals) {
+        : RunVisitor(context, sourceGbk), m_totals(totals), m_copier(context, options, sourceGbk, totals) {
         m_destinations.push_back(std::move(destination));
     }
 
@@ -95,7 +92,7 @@ class CopyVisitor final : public TreeVisitor {
         if (s) s = m_destinations.back().OpenDir(entry.name, made);
         if (!s) {
             ++m_totals.failures;
-            m_context.Log("备份失败：无法创建目录 " + LogPath(m_source, relative) + " 的副本：" +
+            m_context.Log("备份失败：无法创建目录 " + LogPath(m_root, relative) + " 的副本：" +
                           ReasonText(s));
             m_fatal = s.error == fs::Error::DiskFull;
             return false;
@@ -108,36 +105,26 @@ class CopyVisitor final : public TreeVisitor {
     void File(const fs::Dir& parent, const fs::DirEntry& entry, const fs::NativeString& relative) override {
         if (!m_copier.Copy(parent, entry.name, m_destinations.back(), relative)) m_fatal = true;
     }
-    void Link(const fs::NativeString& relative) override {
-        m_context.Log("跳过链接：" + LogPath(m_source, relative));
-    }
     void Guarded(const fs::NativeString& relative) override {
-        m_context.Log("跳过备份目录本身：" + LogPath(m_source, relative));
+        m_context.Log("跳过备份目录本身：" + LogPath(m_root, relative));
     }
     void Failure(const fs::NativeString& relative, const fs::Status& status) override {
         ++m_totals.failures;
-        m_context.Log("备份失败：无法读取目录 " + LogPath(m_source, relative) + "：" + ReasonText(status));
+        m_context.Log("备份失败：无法读取目录 " + LogPath(m_root, relative) + "：" + ReasonText(status));
     }
     void TooDeep(const fs::NativeString& relative) override {
         ++m_totals.failures;
         m_context.Log("备份失败：目录层级超过 " + Decimal(kMaxTreeDepth) + " 层，未备份 " +
-                      LogPath(m_source, relative));
+                      LogPath(m_root, relative));
     }
-    bool Stop() override {
-        if (!m_cancelled && m_context.Cancelled()) m_cancelled = true;
-        return m_cancelled || m_fatal;
-    }
+    bool Stop() override { return CheckCancelled() || m_fatal; }
 
-    bool Cancelled() const { return m_cancelled; }
     bool Fatal() const { return m_fatal; }
 
   private:
-    RunContext& m_context;
-    std::string m_source;
     Totals& m_totals;
     FileCopier m_copier;
     std::vector<fs::Dir> m_destinations;
-    bool m_cancelled = false;
     bool m_fatal = false;
 };
 

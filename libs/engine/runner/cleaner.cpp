@@ -4,8 +4,8 @@
 
 #include "clean_conditions.h"
 #include "run_text.h"
+#include "run_visitor.h"
 #include "shared_files.h"
-#include "tree_walker.h"
 
 namespace kivo {
 namespace {
@@ -23,16 +23,15 @@ struct Totals {
     uint64_t examined = 0, deleted = 0, freed = 0, failures = 0;
 };
 
-class CleanVisitor final : public TreeVisitor {
+class CleanVisitor final : public RunVisitor {
   public:
     CleanVisitor(const RunnerOptions& options, const CleanConditions& conditions, RunContext& context,
                  const CleanConditions::LocalTime& local, std::string_view rootGbk, int64_t now, bool collect,
                  Totals& totals)
-        : m_options(options),
+        : RunVisitor(context, rootGbk),
+          m_options(options),
           m_conditions(conditions),
-          m_context(context),
           m_local(local),
-          m_root(rootGbk),
           m_now(now),
           m_collect(collect),
           m_totals(totals) {}
@@ -60,10 +59,6 @@ class CleanVisitor final : public TreeVisitor {
         Delete(parent, entry.name, entry.facts.id, entry.facts.size, relative);
     }
 
-    void Link(const fs::NativeString& relative) override {
-        m_context.Log("跳过链接：" + LogPath(m_root, relative));
-    }
-
     void Failure(const fs::NativeString& relative, const fs::Status& status) override {
         ++m_totals.failures;
         m_context.Log("清理失败：无法读取目录 " + LogPath(m_root, relative) + "：" + ReasonText(status));
@@ -75,10 +70,7 @@ class CleanVisitor final : public TreeVisitor {
                       LogPath(m_root, relative));
     }
 
-    bool Stop() override {
-        if (!m_cancelled && m_context.Cancelled()) m_cancelled = true;
-        return m_cancelled;
-    }
+    bool Stop() override { return CheckCancelled(); }
 
     void Delete(const fs::Dir& parent, const fs::NativeString& name, const fs::FileId& id, uint64_t size,
                 const fs::NativeString& relative) {
@@ -94,18 +86,14 @@ class CleanVisitor final : public TreeVisitor {
     }
 
     std::vector<Candidate>& Candidates() { return m_candidates; }
-    bool Cancelled() const { return m_cancelled; }
 
   private:
     const RunnerOptions& m_options;
     const CleanConditions& m_conditions;
-    RunContext& m_context;
     const CleanConditions::LocalTime& m_local;
-    std::string m_root;
     int64_t m_now;
     bool m_collect;
     Totals& m_totals;
-    bool m_cancelled = false;
     std::vector<fs::NativeString> m_folders;
     std::vector<Candidate> m_candidates;
 };
