@@ -572,7 +572,9 @@ TEST(SoakLongRuns, RunsThatOutlastTheNextTimeSkipItAndNeverOverlap) {
                 continue;
             }
             ASSERT_NE(due, heldUntil);
-            if (due > kEnd) break;
+            // A run still held past the end is let go only through its next occurrence, which it skips:
+            // jumping the clock straight to its end would race the engine's own skip of that occurrence.
+            if (due > kEnd && !heldUntil) break;
             moveClock(due);
             engine->EvaluateNow();
             baseline = due;
@@ -586,11 +588,6 @@ TEST(SoakLongRuns, RunsThatOutlastTheNextTimeSkipItAndNeverOverlap) {
             ASSERT_TRUE(ledger->changed.wait_for(lock, std::chrono::seconds(20),
                                                  [&] { return ledger->runs.size() == expectedRuns.size(); }))
                 << "no run started at " << LocalMinute(due);
-        }
-        if (heldUntil) {  // let the last run finish
-            moveClock(heldUntil);
-            engine->WaitIdle();
-            expectedRuns.back().end = heldUntil;
         }
         engine.reset();
 
