@@ -19,7 +19,6 @@ class CMenu {
         return m_hMenu != nullptr;
     }
     HMENU GetSubMenu(int pos) const { return m_hMenu ? ::GetSubMenu(m_hMenu, pos) : nullptr; }
-    HMENU GetSafeHmenu() const { return m_hMenu; }
 
   private:
     HMENU m_hMenu = nullptr;
@@ -30,6 +29,5 @@ inline void GrayMenuItem(HMENU menu, UINT id) {
     ::EnableMenuItem(menu, id, MF_BYCOMMAND | MF_GRAYED | MF_DISABLED);
 }
 void SetMenuItemTextGbk(HMENU menu, UINT id, std::string_view gbk);
-std::string GetMenuItemTextGbk(HMENU menu, UINT id);
 
 }  // namespace fw

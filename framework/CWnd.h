@@ -43,7 +43,6 @@ class CWnd {
     void SetReadOnly(int id, bool readOnly = true) const {
         ::SendMessageW(GetDlgItem(id), EM_SETREADONLY, readOnly, 0);
     }
-    void LimitText(int id, int chars) const { ::SendMessageW(GetDlgItem(id), EM_LIMITTEXT, chars, 0); }
     bool IsVisible() const { return ::IsWindowVisible(m_hWnd) != FALSE; }
 
   protected:

@@ -9,6 +9,7 @@
 #include "account_file.h"
 #include "account_service.h"
 #include "cng_password_kdf.h"
+#include "shared_files.h"
 
 namespace {
 
@@ -25,39 +26,33 @@ std::shared_ptr<Library> g_library;  // shared: a login in progress keeps it ali
 }  // namespace
 
 extern "C" int account_start(void) {
-    try {
+    return shared::CatchAll(ACCOUNT_E_INTERNAL, [] {
         // Started again: take up the data folder as it is now.
         auto library = std::make_shared<Library>();
         if (!library->kdf.Available()) return ACCOUNT_E_CRYPTO;
         std::lock_guard lock(g_mutex);
         g_library = std::move(library);
         return ACCOUNT_OK;
-    } catch (...) {
-        return ACCOUNT_E_INTERNAL;
-    }
+    });
 }
 
 extern "C" int account_stop(void) {
-    try {
+    return shared::CatchAll(ACCOUNT_E_INTERNAL, [] {
         std::lock_guard lock(g_mutex);
         g_library.reset();
         return ACCOUNT_OK;
-    } catch (...) {
-        return ACCOUNT_E_INTERNAL;
-    }
+    });
 }
 
 extern "C" int login(const char* user_name, const char* password) {
     if (!user_name || !password) return ACCOUNT_E_NULL_ARGUMENT;
-    try {
+    return shared::CatchAll(ACCOUNT_E_INTERNAL, [&] {
         std::shared_ptr<Library> library;
         {
             std::lock_guard lock(g_mutex);
             library = g_library;
         }
-        if (!library) return ACCOUNT_E_NOT_STARTED;
+        if (!library) return int(ACCOUNT_E_NOT_STARTED);
         return library->service.Login(user_name, password);
-    } catch (...) {
-        return ACCOUNT_E_INTERNAL;
-    }
+    });
 }

@@ -26,11 +26,7 @@ std::shared_ptr<kivo::Engine> Current() {
 
 template <class F>
 int Guard(F&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return KIVO_E_INTERNAL;
-    }
+    return shared::CatchAll(KIVO_E_INTERNAL, body);
 }
 
 template <class F>
@@ -92,12 +88,10 @@ int kivo_regist_msg(KivoLogCallback callback, void* context) {
 
 int kivo_is_run(void) {
     // Not through Guard: a non-zero error code would read as "running".
-    try {
+    return shared::CatchAll(0, [] {
         auto engine = Current();
         return engine && engine->IsAutoRunning() ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 int kivo_auto_run(void) {

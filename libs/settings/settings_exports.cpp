@@ -14,35 +14,19 @@ settings::SettingsStore& Store() {
 }  // namespace
 
 extern "C" int settings_start(void) {
-    try {
-        return Store().Start();
-    } catch (...) {
-        return SETTINGS_E_INTERNAL;
-    }
+    return shared::CatchAll(SETTINGS_E_INTERNAL, [] { return Store().Start(); });
 }
 
 extern "C" int settings_stop(void) {
-    try {
-        return Store().Stop();
-    } catch (...) {
-        return SETTINGS_E_INTERNAL;
-    }
+    return shared::CatchAll(SETTINGS_E_INTERNAL, [] { return Store().Stop(); });
 }
 
 extern "C" int get_sys_cfg_int(const char* section, const char* key) {
     if (!section || !key) return 0;
-    try {
-        return Store().Get(section, key);
-    } catch (...) {
-        return 0;
-    }
+    return shared::CatchAll(0, [&] { return Store().Get(section, key); });
 }
 
 extern "C" int modify_sys_cfg_int(const char* section, const char* key, int value) {
     if (!section || !key) return SETTINGS_E_NULL_ARGUMENT;
-    try {
-        return Store().Set(section, key, value);
-    } catch (...) {
-        return SETTINGS_E_INTERNAL;
-    }
+    return shared::CatchAll(SETTINGS_E_INTERNAL, [&] { return Store().Set(section, key, value); });
 }

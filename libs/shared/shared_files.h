@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace shared {
 
@@ -42,5 +43,16 @@ bool AtomicWriteFile(const std::filesystem::path& path, std::string_view data);
 
 // CRC-32 (the ZIP polynomial); used as the checksum of the stores.
 uint32_t Crc32(std::string_view data, uint32_t crc = 0);
+
+// The barrier at an extern "C" entry point: body's result, or `failed` when body throws, so that
+// nothing escapes into the caller.
+template <class Body>
+auto CatchAll(std::invoke_result_t<Body&> failed, Body&& body) noexcept -> std::invoke_result_t<Body&> {
+    try {
+        return body();
+    } catch (...) {
+        return failed;
+    }
+}
 
 }  // namespace shared

@@ -3,6 +3,7 @@
 #include "sysutil_api.h"
 
 #include "file_attributes.h"
+#include "shared_files.h"
 #include "split_first.h"
 
 extern "C" char* sys_strtok(char* text, const char* delimiters, char** rest) {
@@ -15,9 +16,5 @@ extern "C" char* sys_strtok(char* text, const char* delimiters, char** rest) {
 }
 
 extern "C" int sys_GetFileAttribute(const char* path) {
-    try {
-        return sysutil::FileAttributesOfGbkPath(path);
-    } catch (...) {
-        return SYS_NO_ATTRIBUTES;
-    }
+    return shared::CatchAll(SYS_NO_ATTRIBUTES, [&] { return sysutil::FileAttributesOfGbkPath(path); });
 }
