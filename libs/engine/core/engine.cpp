@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "engine_thread.h"
@@ -64,6 +65,13 @@ bool WithRule(Set& set, int32_t id, F&& f) {
         return false;
     }
     return true;
+}
+
+// The enabled field of the stored rule of either kind with this id; nothing when there is none.
+std::optional<int32_t> EnabledOf(const RuleSet& set, int32_t id) {
+    std::optional<int32_t> enabled;
+    WithRule(set, id, [&](const auto& entry) { enabled = entry.rule.enabled; });
+    return enabled;
 }
 
 RuleKind KindOf(const ClearRule*) {
@@ -228,10 +236,9 @@ int Engine::ManRun(int32_t id) {
     if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
     TakeOverIfFreeLocked();
     if (int rc = RefuseChangeLocked("手动运行规则 " + std::to_string(id))) return rc;
-    int enabled = 0;
-    if (!WithRule(m_set, id, [&](const auto& entry) { enabled = entry.rule.enabled; }))
-        return KIVO_E_UNKNOWN_RULE;
-    if (enabled != 1) return KIVO_E_RULE_DISABLED;
+    const auto enabled = EnabledOf(m_set, id);
+    if (!enabled) return KIVO_E_UNKNOWN_RULE;
+    if (*enabled != 1) return KIVO_E_RULE_DISABLED;
     if (m_busy.count(id)) return KIVO_E_RULE_BUSY;
     m_queue.push_back(Job{id, RunTrigger::Manual, 0});
     m_busy.insert(id);
@@ -244,10 +251,9 @@ int Engine::EnableRule(int32_t id, int flag) {
     std::lock_guard lock(m_mutex);
     if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
     TakeOverIfFreeLocked();
-    int enabled = 0;
-    if (!WithRule(m_set, id, [&](const auto& entry) { enabled = entry.rule.enabled; }))
-        return KIVO_E_UNKNOWN_RULE;
-    if (enabled == flag) return KIVO_OK;
+    const auto enabled = EnabledOf(m_set, id);
+    if (!enabled) return KIVO_E_UNKNOWN_RULE;
+    if (*enabled == flag) return KIVO_OK;
     const char* what = flag ? "启用规则" : "禁用规则";
     if (int rc = RefuseChangeLocked(what)) return rc;
     RuleSet next = m_set;

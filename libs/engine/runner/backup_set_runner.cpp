@@ -110,12 +110,11 @@ class CopyVisitor final : public RunVisitor {
     }
     void Failure(const fs::NativeString& relative, const fs::Status& status) override {
         ++m_totals.failures;
-        m_context.Log("备份失败：无法读取目录 " + LogPath(m_root, relative) + "：" + ReasonText(status));
+        LogUnreadableFolder("备份", relative, status);
     }
     void TooDeep(const fs::NativeString& relative) override {
         ++m_totals.failures;
-        m_context.Log("备份失败：目录层级超过 " + Decimal(kMaxTreeDepth) + " 层，未备份 " +
-                      LogPath(m_root, relative));
+        LogTooDeep("备份", "未备份", relative);
     }
     bool Stop() override { return CheckCancelled() || m_fatal; }
 

@@ -61,13 +61,12 @@ class CleanVisitor final : public RunVisitor {
 
     void Failure(const fs::NativeString& relative, const fs::Status& status) override {
         ++m_totals.failures;
-        m_context.Log("清理失败：无法读取目录 " + LogPath(m_root, relative) + "：" + ReasonText(status));
+        LogUnreadableFolder("清理", relative, status);
     }
 
     void TooDeep(const fs::NativeString& relative) override {
         ++m_totals.failures;
-        m_context.Log("清理失败：目录层级超过 " + Decimal(kMaxTreeDepth) + " 层，未检查 " +
-                      LogPath(m_root, relative));
+        LogTooDeep("清理", "未检查", relative);
     }
 
     bool Stop() override { return CheckCancelled(); }

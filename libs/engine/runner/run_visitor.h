@@ -21,6 +21,17 @@ class RunVisitor : public TreeVisitor {
     bool Cancelled() const { return m_cancelled; }
 
   protected:
+    // A folder the walk could not read, or one nested too deep: `verb` names the run ("备份", "清理"),
+    // `leftOut` what became of the folder's contents.
+    void LogUnreadableFolder(std::string_view verb, const fs::NativeString& relative, const fs::Status& status) {
+        m_context.Log(std::string(verb) + "失败：无法读取目录 " + LogPath(m_root, relative) + "：" +
+                      ReasonText(status));
+    }
+    void LogTooDeep(std::string_view verb, std::string_view leftOut, const fs::NativeString& relative) {
+        m_context.Log(std::string(verb) + "失败：目录层级超过 " + Decimal(kMaxTreeDepth) + " 层，" +
+                      std::string(leftOut) + " " + LogPath(m_root, relative));
+    }
+
     // Whether the run is cancelled, asking the engine until it says so.
     bool CheckCancelled() {
         if (!m_cancelled && m_context.Cancelled()) m_cancelled = true;
