@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "civil_date.h"
 #include "engine_api.h"
 #include "gbk_bytes.h"
 #include "platform.h"
@@ -34,10 +33,10 @@ std::optional<Range> SplitRange(std::string_view text, size_t maxDigits) {
     return r;
 }
 
+// Only the bounds: the clean editor stores any number between them (a 31 February among them), and
+// a file's date is compared with the bounds as a number, so such a bound still means what it says.
 bool IsValidDate(int64_t yyyymmdd) {
-    if (yyyymmdd < 19700101 || yyyymmdd > 20991230) return false;
-    const int y = int(yyyymmdd / 10000), m = int(yyyymmdd / 100 % 100), d = int(yyyymmdd % 100);
-    return m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(y, m);
+    return yyyymmdd >= 19700101 && yyyymmdd <= 20991230;
 }
 
 bool IsValidHhmm(int64_t hhmm) {

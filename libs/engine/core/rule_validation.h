@@ -36,7 +36,7 @@ struct RangeText {
     std::optional<Range> range;  // empty when the text is empty
 };
 RangeText ParseSizeRange(std::string_view text);  // KB, 0..2147483647
-RangeText ParseDateRange(std::string_view text);  // YYYYMMDD, real dates from 19700101 to 20991230
+RangeText ParseDateRange(std::string_view text);  // YYYYMMDD numbers from 19700101 to 20991230
 RangeText ParseTimeRange(std::string_view text);  // HHMM as four digits, 0000..2359
 
 }  // namespace kivo

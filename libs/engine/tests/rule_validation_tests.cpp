@@ -37,13 +37,14 @@ TEST(RuleValidation, RangeTexts) {
         {ParseSizeRange, "00000000001,5", false, 0, 0},
         {ParseDateRange, "19700101,20991230", true, 19700101, 20991230},
         {ParseDateRange, "20240229,20240301", true, 20240229, 20240301},
-        {ParseDateRange, "20230229,20240301", false, 0, 0},  // no February 29 in 2023
-        {ParseDateRange, "20240431,20240501", false, 0, 0},
+        {ParseDateRange, "20230229,20240301", true, 20230229, 20240301},  // numbers, not calendar dates
+        {ParseDateRange, "20240231,20991230", true, 20240231, 20991230},
+        {ParseDateRange, "20241399,20241400", true, 20241399, 20241400},
         {ParseDateRange, "19691231,20240101", false, 0, 0},
         {ParseDateRange, "20240101,20991231", false, 0, 0},
         {ParseDateRange, "20240102,20240101", false, 0, 0},
         {ParseDateRange, "2024011,20240101", false, 0, 0},
-        {ParseDateRange, "20241301,20241302", false, 0, 0},
+        {ParseDateRange, "19700100,20240101", false, 0, 0},
         {ParseTimeRange, "0000,0600", true, 0, 600},
         {ParseTimeRange, "0000,2359", true, 0, 2359},
         {ParseTimeRange, "1200,1200", true, 1200, 1200},

@@ -38,7 +38,7 @@ TEST(CleanConditions, RefusesMalformedConditionsNamingTheField) {
         {Rule("", "-1,5", "", ""), "文件大小范围无效"},
         {Rule("", "", "20240101", ""), "日期范围无效"},
         {Rule("", "", "20240230,2024021", ""), "日期范围无效"},
-        {Rule("", "", "20241301,20241302", ""), "日期范围无效"},
+        {Rule("", "", "20240101,20991231", ""), "日期范围无效"},
         {Rule("", "", "20240301,20240201", ""), "日期范围无效"},
         {Rule("", "", "", "2400,2400"), "时间范围无效"},
         {Rule("", "", "", "0960,1000"), "时间范围无效"},
@@ -86,6 +86,9 @@ TEST(CleanConditions, EachConditionIsInclusiveAtItsBounds) {
         {Rule("", "", "20231114,20231114", ""), "a", 1, now, true},
         {Rule("", "", "20231115,20991230", ""), "a", 1, now, false},
         {Rule("", "", "19700101,20231113", ""), "a", 1, now, false},
+        // a bound that is no calendar date (the editor lets 31 November through) is still a number
+        {Rule("", "", "20231031,20231131", ""), "a", 1, now, true},
+        {Rule("", "", "20231115,20231131", ""), "a", 1, now, false},
         // time_range to the minute: 22:13:20 lies within 2213..2213.
         {Rule("", "", "", "2213,2213"), "a", 1, now, true},
         {Rule("", "", "", "0000,2212"), "a", 1, now, false},
