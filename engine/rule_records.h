@@ -24,10 +24,11 @@ struct ClearRule {
     RunSchedule schedule;
     char description[32];
     char path[256];
-    char name_filter[32];
-    char size_range[32];
-    char date_range[32];
-    char time_range[32];
+    char name_filter[32];  // ','-separated name keywords; empty: no name condition
+    // The ranges are "lo,hi" (lo <= hi, no blanks) or empty for no condition.
+    char size_range[32];  // KB, "%d,%d"
+    char date_range[32];  // YYYYMMDD numbers from 19700101 to 20991230, "%d,%d"
+    char time_range[32];  // HHMM, "%04d,%04d"
 };
 
 struct BackupRule {
