@@ -68,16 +68,20 @@ void FillRuleList(CMyListCtrl& list, int (*listRules)(Rule*), RowTexts rowTexts)
 
 }  // namespace
 
-void EngineLogCallback(const char* text, void* context) {
+void EngineLogCallback(const char* text, void* context) noexcept {
     if (!text || !*text) return;
     HWND window = static_cast<HWND>(context);
     LogQueue& queue = PendingLogLines();
-    if (!queue.Push(text)) return;  // a wake-up is already on its way
-    if (::PostMessageW(window, WM_ENGINE_LOG, 0, 0)) return;
-    if (::IsWindow(window)) {
-        queue.WakeFailed();  // the window's queue is full: the status timer drains the lines
-    } else {
-        queue.Clear();  // the window is gone: these lines can never be shown
+    try {
+        if (!queue.Push(text)) return;  // a wake-up is already on its way
+        if (::PostMessageW(window, WM_ENGINE_LOG, 0, 0)) return;
+        if (::IsWindow(window)) {
+            queue.WakeFailed();  // the window's queue is full: the status timer drains the lines
+        } else {
+            queue.Clear();  // the window is gone: these lines can never be shown
+        }
+    } catch (...) {
+        // Out of memory: this line is lost, but nothing unwinds into the engine's thread.
     }
 }
 

@@ -18,7 +18,7 @@ constexpr UINT_PTR kStatusTimer = 10;
 
 // Registered with the engine; may run on any thread. Touches only the window handle (the
 // context), its own copy of the line and the locked line queue.
-void EngineLogCallback(const char* text, void* context);
+void EngineLogCallback(const char* text, void* context) noexcept;
 
 class CPlanDeskDlg : public fw::CDialog {
   public:
