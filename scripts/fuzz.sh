@@ -8,6 +8,7 @@
 #   PLAN_DESK_BUILD       build root (default <repo>/build); the trees are fuzz/ and fuzz-runner/
 #   PLAN_DESK_FUZZ_CORPUS keep each target's grown corpus in <dir>/<target> across runs
 #   PLAN_DESK_FUZZ_LOG    append one line per target run: date, target, seconds, CPU seconds, runs, result
+#   PLAN_DESK_FUZZ_BUILD_ONLY  build the targets and stop
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
@@ -34,6 +35,8 @@ if [ -f "$runner_fuzz/CMakeLists.txt" ]; then
   corpus[kivo_zip_reader_fuzz]="$runner_fuzz/corpus"
 fi
 if [ $# -gt 0 ]; then targets=("$@"); fi
+# Build only, so that a caller can build while it does something else and run the targets later.
+if [ -n "${PLAN_DESK_FUZZ_BUILD_ONLY:-}" ]; then exit 0; fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/plan_desk_fuzz.XXXXXX")
 # The targets' data folders go to a RAM disk when there is one: the stores flush on every save.
