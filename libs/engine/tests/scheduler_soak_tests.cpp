@@ -144,20 +144,28 @@ struct RunLedger {
     std::vector<int32_t> overlapping;
 };
 
-class LedgerRunner final : public TaskRunner {
+// The soak's runners only note when a rule ran: both kinds go to Run, by id; no manual backups.
+class RuleIdRunner : public TaskRunner {
+  public:
+    RunReport RunClear(const ClearRule& rule, RunContext& context) final {
+        return Run(rule.rule_id, context);
+    }
+    RunReport RunBackup(const BackupRule& rule, RunContext& context) final {
+        return Run(rule.rule_id, context);
+    }
+    int Backup(const std::string&, const std::string&, RunContext&) final { return KIVO_E_NOT_AVAILABLE; }
+    int Restore(const std::string&, const std::string&, RunContext&) final { return KIVO_E_NOT_AVAILABLE; }
+
+  protected:
+    virtual RunReport Run(int32_t id, RunContext& context) = 0;
+};
+
+class LedgerRunner final : public RuleIdRunner {
   public:
     explicit LedgerRunner(std::shared_ptr<RunLedger> ledger) : m_ledger(std::move(ledger)) {}
-    RunReport RunClear(const ClearRule& rule, RunContext& context) override {
-        return Record(rule.rule_id, context);
-    }
-    RunReport RunBackup(const BackupRule& rule, RunContext& context) override {
-        return Record(rule.rule_id, context);
-    }
-    int Backup(const std::string&, const std::string&, RunContext&) override { return KIVO_E_NOT_AVAILABLE; }
-    int Restore(const std::string&, const std::string&, RunContext&) override { return KIVO_E_NOT_AVAILABLE; }
 
   private:
-    RunReport Record(int32_t id, RunContext& context) {
+    RunReport Run(int32_t id, RunContext& context) override {
         const int64_t start = context.NowUtc();
         {
             std::lock_guard lock(m_ledger->mutex);
@@ -182,20 +190,12 @@ struct HeldLedger {
     int inFlight = 0, mostInFlight = 0;
 };
 
-class HeldRunner final : public TaskRunner {
+class HeldRunner final : public RuleIdRunner {
   public:
     explicit HeldRunner(std::shared_ptr<HeldLedger> ledger) : m_ledger(std::move(ledger)) {}
-    RunReport RunClear(const ClearRule& rule, RunContext& context) override {
-        return Hold(rule.rule_id, context);
-    }
-    RunReport RunBackup(const BackupRule& rule, RunContext& context) override {
-        return Hold(rule.rule_id, context);
-    }
-    int Backup(const std::string&, const std::string&, RunContext&) override { return KIVO_E_NOT_AVAILABLE; }
-    int Restore(const std::string&, const std::string&, RunContext&) override { return KIVO_E_NOT_AVAILABLE; }
 
   private:
-    RunReport Hold(int32_t id, RunContext& context) {
+    RunReport Run(int32_t id, RunContext& context) override {
         std::unique_lock lock(m_ledger->mutex);
         const int64_t start = context.NowUtc();
         const size_t index = m_ledger->runs.size();
