@@ -1,5 +1,5 @@
 // The account store's parser fed arbitrary text, and the account service working on such a store
-// (with a cheap stand-in key derivation and a clock that only moves when slept on). Half of the
+// (with a cheap stand-in key derivation and a clock that only moves when told to). Half of the
 // texts get a correct checksum line, so the checks behind it are reached too.
 // Properties:
 // - the parser accepts only the exact form the serializer writes: what it accepts writes back
@@ -81,7 +81,7 @@ void CheckService(FuzzedDataProvider& in, const std::string& text) {
                 rc = service.Remove(name);
                 break;
             case 4:
-                rc = service.Unlock(name);
+                rc = service.ResetFailures(name);
                 break;
             default: {
                 std::vector<account::AccountSummary> list;

@@ -29,7 +29,7 @@ TEST(LoginChecks, EveryResultHasItsReaction) {
         {ACCOUNT_E_WRONG_PASSWORD, "登录密码错误.", IDC_LOGIN_PASSWORD},
         {5, "未知错误，请联系管理员.", IDC_LOGIN_USER},
         {-1, "未知错误，请联系管理员.", IDC_LOGIN_USER},
-        {ACCOUNT_E_LOCKED_OUT, "未知错误，请联系管理员.", IDC_LOGIN_USER},
+        {ACCOUNT_E_RETIRED_LOCKED_OUT, "未知错误，请联系管理员.", IDC_LOGIN_USER},
     };
     EXPECT_FALSE(JudgeLoginResult(0));
     for (const Case& c : cases) {

@@ -80,7 +80,7 @@ TEST_F(LoginDialog, EveryRefusalShowsItsMessageAndPlacesTheFocus) {
         {{L"op", L"pw", ACCOUNT_E_WRONG_PASSWORD}, "登录密码错误.", IDC_LOGIN_PASSWORD, true, true},
         {{L"op", L"pw", 5}, "未知错误，请联系管理员.", IDC_LOGIN_USER, true, true},
         {{L"op", L"pw", -1}, "未知错误，请联系管理员.", IDC_LOGIN_USER, true, true},
-        {{L"op", L"pw", ACCOUNT_E_LOCKED_OUT}, "未知错误，请联系管理员.", IDC_LOGIN_USER, true, true},
+        {{L"op", L"pw", ACCOUNT_E_RETIRED_LOCKED_OUT}, "未知错误，请联系管理员.", IDC_LOGIN_USER, true, true},
     };
     for (const Case& c : cases) {
         const size_t logins = Fakes().logins.size();

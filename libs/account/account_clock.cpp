@@ -1,7 +1,7 @@
 #include "account_clock.h"
 
 #include <chrono>
-#include <thread>
+#include <ctime>
 
 namespace account {
 
@@ -10,8 +10,17 @@ int64_t SystemClock::NowMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-void SystemClock::SleepMs(int64_t ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+std::string LocalTimeText(int64_t unixMs) {
+    const std::time_t seconds = std::time_t(unixMs / 1000 - (unixMs % 1000 < 0 ? 1 : 0));
+    std::tm local{};
+#ifdef _WIN32
+    if (localtime_s(&local, &seconds) != 0) return "?";
+#else
+    if (!localtime_r(&seconds, &local)) return "?";
+#endif
+    char text[32];
+    if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local) == 0) return "?";
+    return text;
 }
 
 }  // namespace account

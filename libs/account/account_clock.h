@@ -1,7 +1,9 @@
-// Time as throttling sees it: wall-clock milliseconds, since failures must outlive a restart.
+// Time as the account store sees it: wall-clock milliseconds, since the time of the last failed
+// login outlives a restart and is shown to an administrator.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace account {
 
@@ -9,13 +11,14 @@ class AccountClock {
   public:
     virtual ~AccountClock() = default;
     virtual int64_t NowMs() = 0;  // Unix time in milliseconds
-    virtual void SleepMs(int64_t ms) = 0;
 };
 
 class SystemClock : public AccountClock {
   public:
     int64_t NowMs() override;
-    void SleepMs(int64_t ms) override;
 };
+
+// "YYYY-MM-DD HH:MM:SS" in the local time zone, whole seconds (a time before 1970 rounds down).
+std::string LocalTimeText(int64_t unixMs);
 
 }  // namespace account

@@ -1,9 +1,9 @@
 #include "account_service.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "account_api.h"
+#include "login_failures.h"
 
 namespace account {
 namespace {
@@ -71,15 +71,11 @@ int AccountService::Login(std::string_view name, std::string_view password) {
         return ACCOUNT_E_UNKNOWN_USER;
     }
 
-    const ThrottleDecision decision = m_options.throttle.Decide(snapshot, m_clock.NowMs());
-    if (decision.lockedOut) return ACCOUNT_E_LOCKED_OUT;
-    // The wait happens outside the lock so the admin tool is never held up by it.
-    if (decision.waitMs > 0) m_clock.SleepMs(decision.waitMs);
     if (!m_kdf.Derive(snapshot.params, password, snapshot.salt, key)) return ACCOUNT_E_CRYPTO;
     const bool match = ConstantTimeEqual(key, snapshot.hash);
 
     int result = match ? ACCOUNT_OK : ACCOUNT_E_WRONG_PASSWORD;
-    const int updated = Update([&](std::vector<AccountRecord>& records) -> int {
+    Update([&](std::vector<AccountRecord>& records) -> int {
         AccountRecord* current = Find(records, name);
         if (!current) {
             result = ACCOUNT_E_UNKNOWN_USER;  // removed while we were checking
@@ -90,19 +86,12 @@ int AccountService::Login(std::string_view name, std::string_view password) {
             result = ACCOUNT_E_WRONG_PASSWORD;
             return kNoChange;
         }
-        if (match) {
-            if (current->failures == 0) return kNoChange;
-            current->failures = 0;
-            current->lastFailureMs = 0;
-        } else {
-            current->failures = std::min(current->failures, std::numeric_limits<uint32_t>::max() - 1) + 1;
-            current->lastFailureMs = m_clock.NowMs();
-        }
+        if (match) return ClearFailures(*current) ? ACCOUNT_OK : kNoChange;
+        CountFailure(*current, m_clock.NowMs());
         return ACCOUNT_OK;
     });
-    // A refusal that could not be counted is reported as a store fault, so that throttling can
-    // never be dodged by an unwritable store. A success stands even if its reset was not saved.
-    if (!match && updated == ACCOUNT_E_STORE) return ACCOUNT_E_STORE;
+    // The count is a record for the administrator, never a gate: when it cannot be written, the
+    // verdict on the password stands as it is, right or wrong.
     return result;
 }
 
@@ -148,13 +137,11 @@ int AccountService::Remove(std::string_view name) {
     });
 }
 
-int AccountService::Unlock(std::string_view name) {
+int AccountService::ResetFailures(std::string_view name) {
     return Update([&](std::vector<AccountRecord>& records) -> int {
         AccountRecord* current = Find(records, name);
         if (!current) return ACCOUNT_E_UNKNOWN_USER;
-        current->failures = 0;
-        current->lastFailureMs = 0;
-        return ACCOUNT_OK;
+        return ClearFailures(*current) ? ACCOUNT_OK : kNoChange;
     });
 }
 
@@ -164,10 +151,8 @@ int AccountService::List(std::vector<AccountSummary>& accounts) {
     if (!lock) return ACCOUNT_E_STORE;
     std::vector<AccountRecord> records;
     if (int loaded = LoadLocked(records); loaded != ACCOUNT_OK) return loaded;
-    const int64_t now = m_clock.NowMs();
-    for (const AccountRecord& r : records) {
-        accounts.push_back({r.name, r.params, r.failures, m_options.throttle.Decide(r, now).lockedForMs});
-    }
+    for (const AccountRecord& r : records)
+        accounts.push_back({r.name, r.params, r.failures, r.lastFailureMs});
     return ACCOUNT_OK;
 }
 

@@ -1,20 +1,22 @@
 #include "account_tool.h"
 
+#include <utility>
+
 #include "account_api.h"
 
 namespace account {
 
 AccountTool::AccountTool(AccountService& service, PasswordSource& passwords, std::ostream& out,
-                         std::ostream& err)
-    : m_service(service), m_passwords(passwords), m_out(out), m_err(err) {}
+                         std::ostream& err, TimeText timeText)
+    : m_service(service), m_passwords(passwords), m_out(out), m_err(err), m_timeText(std::move(timeText)) {}
 
 const char* AccountTool::Usage() {
     return "usage: plan_account COMMAND\n"
            "  add NAME      create an account; its password is read twice from standard input\n"
            "  passwd NAME   set a new password (read twice) and clear the failed logins\n"
            "  remove NAME   delete an account\n"
-           "  unlock NAME   clear the failed logins, ending a lock-out\n"
-           "  list          show the accounts: name, key derivation, failed logins\n"
+           "  unlock NAME   clear the count of failed logins (no account is ever locked)\n"
+           "  list          show the accounts: name, key derivation, failed logins and the last one\n"
            "  has-store     exit 0 when an account store exists, 1 otherwise\n"
            "The store is accounts.dat in the data folder: PLAN_DESK_HOME, else %LOCALAPPDATA%\\plan_desk.\n"
            "Exit codes: 0 done, 1 no store (has-store), 2 usage, 3 account exists, 4 no such account,\n"
@@ -31,7 +33,7 @@ int AccountTool::Run(const std::vector<std::string>& args) {
         if (command == "add") return Add(args[1]);
         if (command == "passwd") return ChangePassword(args[1]);
         if (command == "remove") return Remove(args[1]);
-        if (command == "unlock") return Unlock(args[1]);
+        if (command == "unlock") return ResetFailures(args[1]);
     } else if (args.size() == 1) {
         if (command == "list") return List();
         if (command == "has-store") return HasStore();
@@ -135,9 +137,9 @@ int AccountTool::Remove(const std::string& name) {
     return kExitOk;
 }
 
-int AccountTool::Unlock(const std::string& name) {
-    if (int result = m_service.Unlock(name); result != ACCOUNT_OK) return Report(result, name);
-    m_out << "account '" << name << "' unlocked\n";
+int AccountTool::ResetFailures(const std::string& name) {
+    if (int result = m_service.ResetFailures(name); result != ACCOUNT_OK) return Report(result, name);
+    m_out << "failed logins of '" << name << "' cleared\n";
     return kExitOk;
 }
 
@@ -147,7 +149,7 @@ int AccountTool::List() {
     for (const auto& a : accounts) {
         m_out << a.name << "\t" << kPbkdf2Sha256 << " " << a.params.iterations << "\tfailed logins "
               << a.failures;
-        if (a.lockedForMs > 0) m_out << "\tlocked for " << (a.lockedForMs + 999) / 1000 << " s";
+        if (a.failures > 0 && a.lastFailureMs != 0) m_out << "\tlast failure " << m_timeText(a.lastFailureMs);
         m_out << "\n";
     }
     return kExitOk;

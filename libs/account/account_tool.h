@@ -2,6 +2,7 @@
 // around it supplies the arguments (as GBK), the password source and the two output streams.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -34,7 +35,11 @@ enum ToolExit : int {
 
 class AccountTool {
   public:
-    AccountTool(AccountService& service, PasswordSource& passwords, std::ostream& out, std::ostream& err);
+    // How "list" writes the time of an account's last failed login (Unix ms).
+    using TimeText = std::function<std::string(int64_t)>;
+
+    AccountTool(AccountService& service, PasswordSource& passwords, std::ostream& out, std::ostream& err,
+                TimeText timeText = LocalTimeText);
     // args: the words after the program name.
     int Run(const std::vector<std::string>& args);
 
@@ -44,7 +49,7 @@ class AccountTool {
     int Add(const std::string& name);
     int ChangePassword(const std::string& name);
     int Remove(const std::string& name);
-    int Unlock(const std::string& name);
+    int ResetFailures(const std::string& name);
     int List();
     int HasStore();
 
@@ -56,6 +61,7 @@ class AccountTool {
     PasswordSource& m_passwords;
     std::ostream& m_out;
     std::ostream& m_err;
+    TimeText m_timeText;
 };
 
 }  // namespace account

@@ -45,7 +45,7 @@ const Change kChanges[] = {
      ACCOUNT_E_WRONG_PASSWORD},
     {"clearing the failures on a good login", [](AccountService& s) { return s.Login("op", "right"); },
      ACCOUNT_OK},
-    {"unlocking", [](AccountService& s) { return s.Unlock("op"); }, ACCOUNT_OK},
+    {"clearing the failures by hand", [](AccountService& s) { return s.ResetFailures("op"); }, ACCOUNT_OK},
 };
 
 std::string Bytes(const fs::path& path) {

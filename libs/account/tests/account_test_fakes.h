@@ -1,5 +1,5 @@
 // Stand-ins for the platform parts of the account core: a key derivation that is cheap and
-// records its calls, and a clock that only moves when told to (or when someone sleeps).
+// records its calls, and a clock that only moves when told to.
 #pragma once
 
 #include <cstdint>
@@ -51,13 +51,8 @@ class FakeKdf : public PasswordKdf {
 class FakeClock : public AccountClock {
   public:
     int64_t NowMs() override { return now; }
-    void SleepMs(int64_t ms) override {
-        sleeps.push_back(ms);
-        now += ms;
-    }
 
     int64_t now = 1'700'000'000'000;
-    std::vector<int64_t> sleeps;
 };
 
 }  // namespace account::testing

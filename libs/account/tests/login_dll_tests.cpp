@@ -103,33 +103,20 @@ TEST_F(LoginDll, RefusesUnknownNamesAndWrongPasswordsInTheSameTime) {
     EXPECT_LT(ratio, 2.0);
 }
 
-TEST_F(LoginDll, SlowsRepeatedFailuresThenLocksOutAcrossRestarts) {
-    const std::wstring folder = FreshDataFolder(L"login_dll_throttle");
+TEST_F(LoginDll, TenWrongPasswordsThenTheRightOneGetsIn) {
+    const std::wstring folder = FreshDataFolder(L"login_dll_no_lockout");
     ASSERT_EQ(AddAccount(folder, "operator", "right", 1000), ACCOUNT_OK);
     ASSERT_EQ(account_start(), ACCOUNT_OK);
 
-    auto start = Clock::now();
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(login("operator", "wrong"), ACCOUNT_E_WRONG_PASSWORD);
-    const double firstFour = Seconds(Clock::now() - start);
-    start = Clock::now();
-    EXPECT_EQ(login("operator", "right"), ACCOUNT_OK);  // after 4 failures the next attempt waits 1 s
-    const double fifth = Seconds(Clock::now() - start);
-    std::printf("four free failures %.3f s, the attempt after them %.3f s\n", firstFour, fifth);
-    EXPECT_GE(fifth, 0.95);
-    EXPECT_GT(fifth, 2 * firstFour);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(login("operator", "wrong"), ACCOUNT_E_WRONG_PASSWORD);
+    EXPECT_EQ(StoredRecords(folder)[0].failures, 10u);
+    EXPECT_EQ(login("operator", "right"), ACCOUNT_OK);
     EXPECT_EQ(StoredRecords(folder)[0].failures, 0u);
 
-    // Nine failures from an earlier run, the wait for them long over: one more locks the account.
-    SetFailures(folder, "operator", 9, 31000);
-    EXPECT_EQ(login("operator", "wrong"), ACCOUNT_E_WRONG_PASSWORD);
-    EXPECT_EQ(StoredRecords(folder)[0].failures, 10u);
-    EXPECT_EQ(login("operator", "right"), ACCOUNT_E_LOCKED_OUT);
+    // Ten failures a second ago, left by the release that locked accounts, found after a restart.
+    SetFailures(folder, "operator", 10, 1000);
     ASSERT_EQ(account_stop(), ACCOUNT_OK);
     ASSERT_EQ(account_start(), ACCOUNT_OK);
-    EXPECT_EQ(login("operator", "right"), ACCOUNT_E_LOCKED_OUT);
-
-    // Fifteen minutes later the right password gets in and clears the count.
-    SetFailures(folder, "operator", 10, 15 * 60 * 1000 + 1000);
     EXPECT_EQ(login("operator", "right"), ACCOUNT_OK);
     EXPECT_EQ(StoredRecords(folder)[0].failures, 0u);
 }
