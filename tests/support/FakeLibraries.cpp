@@ -140,7 +140,7 @@ int account_stop(void) {
 int login(const char* user, const char* password) {
     Record("login");
     Fakes().logins.emplace_back(user, password);
-    return Fakes().loginResult;
+    return Fakes().loginAnswer ? Fakes().loginAnswer(user, password) : Fakes().loginResult;
 }
 
 int settings_start(void) {

@@ -36,6 +36,7 @@ struct FakeLibraries {
 
     // Account
     int loginResult = 0;
+    std::function<int(const char*, const char*)> loginAnswer;  // when set, answers instead of loginResult
     std::vector<std::pair<std::string, std::string>> logins;
 
     // Settings: "section/key" -> value; writes in order

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "CLoginDlg.h"
+#include "account_file.h"
+#include "account_service.h"
+#include "account_test_fakes.h"
 #include "FakeLibraries.h"
 #include "FakeServices.h"
 #include "ModalDriver.h"
@@ -132,6 +137,48 @@ TEST_F(LoginDialog, TemplateTraitsTheAppReliesOn) {
     EXPECT_TRUE(passwordStyle & ES_PASSWORD);
     EXPECT_EQ(caption, L"登录 - 任务计划管理");
     EXPECT_TRUE(Fakes().logins.empty());  // closing never asks the account library
+}
+
+// The account core behind the dialog, with a stand-in derivation that counts its calls: ten
+// refusals in a row cost the eleventh attempt nothing beyond its own derivation.
+TEST_F(LoginDialog, TenWrongPasswordsThenTheRightOneGetsInAtOnce) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / "login_dialog_ten_wrong";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    account::AccountFile file(folder / "accounts.dat");
+    account::testing::FakeKdf kdf;
+    account::testing::FakeClock clock;
+    account::AccountService service(file, kdf, clock);
+    ASSERT_EQ(service.Add("op", "right"), ACCOUNT_OK);
+    kdf.calls.clear();
+    Fakes().loginAnswer = [&](const char* user, const char* password) {
+        return service.Login(user, password);
+    };
+
+    CLoginDlg dialog;
+    ModalDriver driver;
+    for (const wchar_t* password : {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"9", L"10", L"right"}) {
+        driver.Then([&dialog, password] {
+            HWND hwnd = dialog.GetSafeHwnd();
+            Type(hwnd, IDC_LOGIN_USER, L"op");
+            Type(hwnd, IDC_LOGIN_PASSWORD, password);
+            Click(hwnd, IDC_LOGIN_BUTTON);
+        });
+    }
+    EXPECT_EQ(driver.Run([&] { return dialog.DoModal(); }), IDOK);
+    EXPECT_FALSE(driver.TimedOut());
+
+    std::vector<std::string> texts;
+    for (const ShownMessage& message : services.messages) texts.push_back(message.text);
+    EXPECT_EQ(texts, std::vector<std::string>(10, "登录密码错误."));
+    EXPECT_EQ(Fakes().logins.size(), 11u);
+    EXPECT_EQ(kdf.calls.size(), 11u);  // one derivation per attempt, and no wait or refusal besides
+    std::vector<account::AccountRecord> records;
+    ASSERT_EQ(file.Load(records), account::LoadResult::Ok);
+    EXPECT_EQ(records.at(0).failures, 0u);
+    Fakes().loginAnswer = nullptr;  // the service goes out of scope here
+    fs::remove_all(folder);
 }
 
 }  // namespace
