@@ -5,9 +5,11 @@
 
 using editors::GuardedField;
 
-namespace {
-
+// Panels alive in this process: each must be released exactly once. Outside the anonymous
+// namespace only so that tests can read it (tests/support/TestSeams.h).
 int g_livePanels = 0;
+
+namespace {
 
 constexpr int kTimeRow[] = {IDC_TIME_LABEL, IDC_HOUR, IDC_HOUR_LABEL, IDC_MINUTE, IDC_MINUTE_LABEL};
 
@@ -27,10 +29,6 @@ CRunTimeDlg::CRunTimeDlg() : CDialog(IDD_RUN_TIME) {
 
 CRunTimeDlg::~CRunTimeDlg() {
     --g_livePanels;
-}
-
-int CRunTimeDlg::LiveCount() {
-    return g_livePanels;
 }
 
 void CRunTimeDlg::DoDataExchange(fw::CDataExchange& dx) {

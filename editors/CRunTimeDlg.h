@@ -39,9 +39,6 @@ class CRunTimeDlg : public fw::CDialog {
     int m_nTimeRowTop = 0;    // template top of the time label 3031, in client pixels
     int m_nMode = editors::kIntervalMode;
 
-    // Panels alive in this process: each must be released exactly once.
-    static int LiveCount();
-
   protected:
     BOOL OnInitDialog() override;
     void DoDataExchange(fw::CDataExchange& dx) override;

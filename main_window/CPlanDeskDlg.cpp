@@ -17,6 +17,10 @@
 #include "rule_text.h"
 #include "settings_api.h"
 
+// Process-wide: the first visible tick starts automatic running, once. Outside the anonymous
+// namespace only so that tests can set it back between cases (tests/support/TestSeams.h).
+bool g_firstTickDone = false;
+
 namespace {
 
 constexpr const char* kWidthSection = "task_list_cfg";
@@ -24,8 +28,6 @@ constexpr UINT kStatusPeriodMs = 200;
 // One wake-up appends lines for at most this long, so a burst never freezes the window.
 constexpr auto kLogBatchBudget = std::chrono::milliseconds(15);
 constexpr size_t kLogBatchLines = 16;
-
-bool g_firstTickDone = false;
 
 LogQueue& PendingLogLines() {
     static LogQueue queue;
@@ -83,10 +85,6 @@ void EngineLogCallback(const char* text, void* context) noexcept {
     } catch (...) {
         // Out of memory: this line is lost, but nothing unwinds into the engine's thread.
     }
-}
-
-void CPlanDeskDlg::ResetFirstTickForTesting() {
-    g_firstTickDone = false;
 }
 
 CPlanDeskDlg::CPlanDeskDlg() : CDialog(IDD_PLAN_DESK), m_hIcon(LoadAppIcon()) {}

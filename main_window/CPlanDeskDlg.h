@@ -34,9 +34,6 @@ class CPlanDeskDlg : public fw::CDialog {
     // Run log
     void AppendLogLine(const char* text);
 
-    // The first visible tick starts automatic running once per process; tests start afresh.
-    static void ResetFirstTickForTesting();
-
     HICON m_hIcon;  // application icon; not owned
     HFONT m_pLogFont = nullptr;
     CMyListCtrl m_lstLog;

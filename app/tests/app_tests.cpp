@@ -7,6 +7,7 @@
 #include "FakeLibraries.h"
 #include "FakeServices.h"
 #include "ModalDriver.h"
+#include "TestSeams.h"
 #include "resource.h"
 
 using namespace testing_support;
@@ -34,7 +35,7 @@ class Application : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetFakes();
-        CPlanDeskDlg::ResetFirstTickForTesting();
+        ResetFirstTick();
     }
     FakeServices services;
 };

@@ -12,6 +12,7 @@
 #include "FakeLibraries.h"
 #include "FakeServices.h"
 #include "ModalDriver.h"
+#include "TestSeams.h"
 
 namespace editors_testing {
 
@@ -22,14 +23,12 @@ class DialogTest : public ::testing::Test {
   protected:
     DialogTest() { ResetFakes(); }
     // Runs after the derived fixture's dialogs are gone.
-    ~DialogTest() override {
-        EXPECT_EQ(CRunTimeDlg::LiveCount(), m_livePanelsBefore) << "a panel was not released";
-    }
+    ~DialogTest() override { EXPECT_EQ(LivePanelCount(), m_livePanelsBefore) << "a panel was not released"; }
 
     FakeServices services;
 
   private:
-    int m_livePanelsBefore = CRunTimeDlg::LiveCount();
+    int m_livePanelsBefore = LivePanelCount();
 };
 
 // Creates a dialog without a modal loop and shows it, for tests that need no keyboard.

@@ -10,6 +10,7 @@
 #include "FakeLibraries.h"
 #include "FakeServices.h"
 #include "ModalDriver.h"
+#include "TestSeams.h"
 #include "resource.h"
 
 namespace testing_support {
@@ -20,7 +21,7 @@ class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetFakes();
-        CPlanDeskDlg::ResetFirstTickForTesting();
+        ResetFirstTick();
     }
     void TearDown() override {
         // A login still waiting in the queue must not run after the test.
