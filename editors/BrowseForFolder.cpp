@@ -16,6 +16,6 @@ void PutPickedPath(const fw::CWnd& dialog, int id, const std::wstring& path) {
     if (!path.empty()) ::SetWindowTextW(dialog.GetDlgItem(id), path.c_str());
 }
 
-void PickFolderInto3009(const fw::CWnd& dialog) {
+void PickFolderIntoFolderEdit(const fw::CWnd& dialog) {
     PutPickedPath(dialog, IDC_BACKUP_TARGET, BrowseForFolder());
 }

@@ -28,7 +28,7 @@ bool CBackupDlg::OnCommand(WORD code, WORD id, HWND) {
         case IDC_PICK_PATH:
             return OnPickSource(), true;
         case IDC_PICK_BACKUP_TARGET:
-            return PickFolderInto3009(*this), true;
+            return PickFolderIntoFolderEdit(*this), true;
         case IDC_SOURCE_IS_FOLDER:
             return OnSourceMode(SourceMode::Folder), true;
         case IDC_SOURCE_IS_FILE:

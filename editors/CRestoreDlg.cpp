@@ -27,7 +27,7 @@ bool CRestoreDlg::OnCommand(WORD code, WORD id, HWND) {
         case IDC_PICK_RESTORE_FILE:
             return OnBrowseBackupFile(), true;
         case IDC_PICK_RESTORE_FOLDER:
-            return PickFolderInto3009(*this), true;
+            return PickFolderIntoFolderEdit(*this), true;
         case IDC_RESTORE_BACKUP:
             return OnBackup(), true;
         case IDOK:
