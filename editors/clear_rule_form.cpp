@@ -62,7 +62,8 @@ Checked<ClearRule> ComposeClearRule(const ClearRule& rule, const RunSchedule& sc
         out.min_free_percent = percent;
     }
 
-    if (form.nameFilter.text.size() > kNameFilterMaxBytes || !form.nameFilter.exact) {
+    if (!form.nameFilter.exact) return Refuse("名称过滤字段含有无法保存的字符.", IDC_NAME_FILTER);
+    if (form.nameFilter.text.size() > kNameFilterMaxBytes) {
         return Refuse("名称过滤字段最长32字节，请重新输入.", IDC_NAME_FILTER);
     }
     WriteField(out.name_filter, form.nameFilter.text);

@@ -15,7 +15,9 @@ const PathMessages kRestoreFolderMessages{"请选择还原路径.", "还原路�
 
 std::optional<InputFault> CheckDescription(const TextInput& description) {
     if (description.text.empty()) return InputFault{"请输入规则描述.", kErrorCaption, IDC_DESCRIPTION, false};
-    if (description.text.size() > kDescriptionMaxBytes || !description.exact) {
+    if (!description.exact)
+        return InputFault{kUnsavableDescriptionText, kErrorCaption, IDC_DESCRIPTION, true};
+    if (description.text.size() > kDescriptionMaxBytes) {
         return InputFault{"规则描述长度超过限制范围，请重新输入.", kErrorCaption, IDC_DESCRIPTION, true};
     }
     return std::nullopt;
@@ -24,9 +26,9 @@ std::optional<InputFault> CheckDescription(const TextInput& description) {
 std::optional<InputFault> CheckPath(const TextInput& path, const PathMessages& messages) {
     // A path fault focuses the path's button, never the read-only edit.
     if (path.text.empty()) return InputFault{messages.empty, kErrorCaption, messages.focusId, false};
-    if (path.text.size() > kPathMaxBytes || !path.exact) {
+    if (!path.exact) return InputFault{kUnsavablePathText, kErrorCaption, messages.focusId, false};
+    if (path.text.size() > kPathMaxBytes)
         return InputFault{messages.tooLong, kErrorCaption, messages.focusId, false};
-    }
     return std::nullopt;
 }
 

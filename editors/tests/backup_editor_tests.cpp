@@ -162,14 +162,14 @@ TEST_F(BackupEditor, ChecksRunInOrderWithTheirMessagesAndFocus) {
          "规则描述长度超过限制范围，请重新输入.", "错误", IDC_DESCRIPTION, true},
         {"16 Chinese", [&] { Type(dialog, IDC_DESCRIPTION, std::wstring(16, L'汉')); },
          "规则描述长度超过限制范围，请重新输入.", "错误", IDC_DESCRIPTION, true},
-        {"not GBK", [&] { Type(dialog, IDC_DESCRIPTION, L"caf\u00e9\u0915"); },
-         "规则描述长度超过限制范围，请重新输入.", "错误", IDC_DESCRIPTION, true},
+        {"not GBK", [&] { Type(dialog, IDC_DESCRIPTION, L"caf\u00e9\u0915"); }, "规则描述含有无法保存的字符.",
+         "错误", IDC_DESCRIPTION, true},
         {"source before backup", [&] { Type(dialog, IDC_DESCRIPTION, std::wstring(15, L'汉')); },
          "请选择监视路径.", "错误", IDC_PICK_PATH, false},
         {"source 256 bytes", [&] { Type(dialog, IDC_BACKUP_SOURCE, std::wstring(256, L's')); },
          "路径长度超过限制范围，请重新选择路径.", "错误", IDC_PICK_PATH, false},
-        {"source not GBK", [&] { Type(dialog, IDC_BACKUP_SOURCE, L"C:\\\u0915"); },
-         "路径长度超过限制范围，请重新选择路径.", "错误", IDC_PICK_PATH, false},
+        {"source not GBK", [&] { Type(dialog, IDC_BACKUP_SOURCE, L"C:\\\u0915"); }, "路径含有无法保存的字符.",
+         "错误", IDC_PICK_PATH, false},
         {"backup empty", [&] { Type(dialog, IDC_BACKUP_SOURCE, std::wstring(255, L's')); }, "请选择备份路径.",
          "错误", IDC_PICK_BACKUP_TARGET, false},
         {"backup 256 bytes", [&] { Type(dialog, IDC_BACKUP_TARGET, std::wstring(128, L'汉')); },
@@ -315,7 +315,7 @@ TEST_F(BackupEditor, PickedWidePathGoesInWholeAndIsRefusedIfNotGbk) {
     Click(dialog, IDC_PICK_BACKUP_TARGET);
     EXPECT_EQ(TextOf(dialog, IDC_BACKUP_SOURCE), L"C:\\\u0915\u093F");
     Click(dialog, IDOK);
-    EXPECT_EQ(MessageTexts(services), std::vector<std::string>{"路径长度超过限制范围，请重新选择路径."});
+    EXPECT_EQ(MessageTexts(services), std::vector<std::string>{"路径含有无法保存的字符."});
     EXPECT_TRUE(Fakes().calls.empty());
 }
 

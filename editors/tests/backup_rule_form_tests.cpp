@@ -66,6 +66,9 @@ TEST(BackupRuleComposition, ChecksInOrderAndReportsTheFirstFault) {
     const InputFault noTarget{"请选择备份路径.", "错误", IDC_PICK_BACKUP_TARGET, false};
     const InputFault longTarget{"备份路径长度超过限制范围，请重新选择路径.", "错误", IDC_PICK_BACKUP_TARGET,
                                 false};
+    const InputFault unsavableDescription{"规则描述含有无法保存的字符.", "错误", IDC_DESCRIPTION, true};
+    const InputFault unsavableSource{"路径含有无法保存的字符.", "错误", IDC_PICK_PATH, false};
+    const InputFault unsavableTarget{"路径含有无法保存的字符.", "错误", IDC_PICK_BACKUP_TARGET, false};
 
     const struct {
         const char* name;
@@ -84,7 +87,7 @@ TEST(BackupRuleComposition, ChecksInOrderAndReportsTheFirstFault) {
          [](BackupForm& f) {
              f.description = {"a?", false};
          },
-         longDescription},
+         unsavableDescription},
         {"source empty", [](BackupForm& f) { f.sourcePath.text.clear(); }, noSource},
         {"source 255 bytes", [](BackupForm& f) { f.sourcePath.text = std::string(255, 's'); }, {}},
         {"source 256 bytes", [](BackupForm& f) { f.sourcePath.text = std::string(256, 's'); }, longSource},
@@ -92,7 +95,7 @@ TEST(BackupRuleComposition, ChecksInOrderAndReportsTheFirstFault) {
          [](BackupForm& f) {
              f.sourcePath = {"C:\\?", false};
          },
-         longSource},
+         unsavableSource},
         {"target empty", [](BackupForm& f) { f.backupPath.text.clear(); }, noTarget},
         {"target 255 bytes", [](BackupForm& f) { f.backupPath.text = std::string(255, 't'); }, {}},
         {"target 256 bytes", [](BackupForm& f) { f.backupPath.text = std::string(256, 't'); }, longTarget},
@@ -100,7 +103,7 @@ TEST(BackupRuleComposition, ChecksInOrderAndReportsTheFirstFault) {
          [](BackupForm& f) {
              f.backupPath = {"D:\\?", false};
          },
-         longTarget},
+         unsavableTarget},
         {"everything empty: description first", [](BackupForm& f) { f = {}; }, noDescription},
         {"both paths empty: source first",
          [](BackupForm& f) { f.sourcePath.text.clear(), f.backupPath.text.clear(); }, noSource},

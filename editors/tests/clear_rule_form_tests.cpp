@@ -49,6 +49,9 @@ const InputFault kNoPath{"请选择监视路径.", "错误", IDC_PICK_PATH, fals
 const InputFault kLongPath{"路径长度超过限制范围，请重新选择路径.", "错误", IDC_PICK_PATH, false};
 const InputFault kPercent = Selected("磁盘剩余空间区间[5,95]，请重新输入.", IDC_FREE_SPACE_PERCENT);
 const InputFault kNameFilter = Selected("名称过滤字段最长32字节，请重新输入.", IDC_NAME_FILTER);
+const InputFault kUnsavableDescription = Selected("规则描述含有无法保存的字符.", IDC_DESCRIPTION);
+const InputFault kUnsavablePath{"路径含有无法保存的字符.", "错误", IDC_PICK_PATH, false};
+const InputFault kUnsavableNameFilter = Selected("名称过滤字段含有无法保存的字符.", IDC_NAME_FILTER);
 const InputFault kStartDateBounds = Selected("日期区间[19700101,20991230]，请重新输入.", IDC_START_DATE);
 const InputFault kEndDateBounds = Selected("日期区间[19700101,20991230]，请重新输入.", IDC_END_DATE);
 const InputFault kDateOrder = Selected("开始日期必须小于结束日期，请重新输入.", IDC_START_DATE);
@@ -93,11 +96,21 @@ TEST(ClearRuleComposition, DescriptionAndPathUseTheSharedChecks) {
         {"description 32 bytes", [](ClearForm& f) { f.description.text = std::string(32, 'd'); },
          kLongDescription},
         {"description 16 Chinese", [](ClearForm& f) { f.description.text = Chinese(16); }, kLongDescription},
-        {"description not GBK", [](ClearForm& f) { f.description.exact = false; }, kLongDescription},
+        {"description not GBK", [](ClearForm& f) { f.description.exact = false; }, kUnsavableDescription},
+        {"description not GBK and 32 bytes: the characters first",
+         [](ClearForm& f) {
+             f.description = {std::string(32, '?'), false};
+         },
+         kUnsavableDescription},
         {"path empty", [](ClearForm& f) { f.path.text.clear(); }, kNoPath},
         {"path 255 bytes", [](ClearForm& f) { f.path.text = std::string(255, 'p'); }, {}},
         {"path 256 bytes", [](ClearForm& f) { f.path.text = std::string(256, 'p'); }, kLongPath},
-        {"path not GBK", [](ClearForm& f) { f.path.exact = false; }, kLongPath},
+        {"path not GBK", [](ClearForm& f) { f.path.exact = false; }, kUnsavablePath},
+        {"path not GBK and 256 bytes: the characters first",
+         [](ClearForm& f) {
+             f.path = {std::string(256, '?'), false};
+         },
+         kUnsavablePath},
     };
     for (const Case& c : cases) Check(c);
 }
@@ -138,7 +151,12 @@ TEST(ClearRuleComposition, NameFilterIsStoredAsTyped) {
          [](ClearForm& f) {
              f.nameFilter = {"a?", false};
          },
-         kNameFilter},
+         kUnsavableNameFilter},
+        {"not GBK and 32 bytes: the characters first",
+         [](ClearForm& f) {
+             f.nameFilter = {std::string(32, '?'), false};
+         },
+         kUnsavableNameFilter},
     };
     for (const Case& c : cases) Check(c);
 }

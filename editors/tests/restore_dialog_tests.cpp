@@ -53,10 +53,11 @@ TEST_F(RestoreDialog, StartsWithTwoReadOnlyEmptyPaths) {
 TEST_F(RestoreDialog, BothCommandsCheckTheFileBeforeTheFolder) {
     for (int command : {IDC_RESTORE_BACKUP, IDOK}) {
         services.messages.clear();
-        HWND focusEmpty = nullptr, focusFileOnly = nullptr, button3004 = nullptr, button3007 = nullptr;
+        HWND focusEmpty = nullptr, focusFileOnly = nullptr, pickFileButton = nullptr,
+             pickFolderButton = nullptr;
         EXPECT_EQ(Run({[&](HWND h) {
-                           button3004 = ::GetDlgItem(h, IDC_PICK_RESTORE_FILE);
-                           button3007 = ::GetDlgItem(h, IDC_PICK_RESTORE_FOLDER);
+                           pickFileButton = ::GetDlgItem(h, IDC_PICK_RESTORE_FILE);
+                           pickFolderButton = ::GetDlgItem(h, IDC_PICK_RESTORE_FOLDER);
                            Click(h, command);
                            focusEmpty = ::GetFocus();
                            Type(h, IDC_RESTORE_FILE, L"C:\\a.bkp");
@@ -71,8 +72,8 @@ TEST_F(RestoreDialog, BothCommandsCheckTheFileBeforeTheFolder) {
             EXPECT_EQ(message.caption, "错误");
             EXPECT_EQ(message.type, kInfoOk);
         }
-        EXPECT_EQ(focusEmpty, button3004);
-        EXPECT_EQ(focusFileOnly, button3007);
+        EXPECT_EQ(focusEmpty, pickFileButton);
+        EXPECT_EQ(focusFileOnly, pickFolderButton);
         EXPECT_TRUE(Fakes().calls.empty());
     }
 }
@@ -86,7 +87,7 @@ TEST_F(RestoreDialog, PathsOf255BytesPassAnd256AreRefused) {
     } cases[] = {
         {p256, L"", {"路径长度超过限制范围，请重新选择路径."}, {}},
         {L"C:\\a.bkp", p256, {"还原路径长度超过限制范围，请重新选择路径."}, {}},
-        {L"C:\\\u0915.bkp", L"D:\\r", {"路径长度超过限制范围，请重新选择路径."}, {}},
+        {L"C:\\\u0915.bkp", L"D:\\r", {"路径含有无法保存的字符."}, {}},
         {p255, p255, {}, {"kivo_restore"}},
     };
     for (const auto& c : cases) {

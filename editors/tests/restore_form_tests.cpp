@@ -13,6 +13,8 @@ TEST(RestoreChecks, FileComesBeforeFolder) {
     const InputFault noFolder{"请选择还原路径.", "错误", IDC_PICK_RESTORE_FOLDER, false};
     const InputFault longFolder{"还原路径长度超过限制范围，请重新选择路径.", "错误", IDC_PICK_RESTORE_FOLDER,
                                 false};
+    const InputFault unsavableFile{"路径含有无法保存的字符.", "错误", IDC_PICK_RESTORE_FILE, false};
+    const InputFault unsavableFolder{"路径含有无法保存的字符.", "错误", IDC_PICK_RESTORE_FOLDER, false};
     const std::string p255(255, 'p'), p256(256, 'p');
     const struct {
         const char* name;
@@ -26,8 +28,8 @@ TEST(RestoreChecks, FileComesBeforeFolder) {
         {"file 255", {Exact(p255), Exact("C:\\d")}, {}},
         {"folder 255", {Exact("a.bkp"), Exact(p255)}, {}},
         {"folder 256", {Exact("a.bkp"), Exact(p256)}, longFolder},
-        {"file not GBK", {{"?.bkp", false}, Exact("C:\\d")}, longFile},
-        {"folder not GBK", {Exact("a.bkp"), {"C:\\?", false}}, longFolder},
+        {"file not GBK", {{"?.bkp", false}, Exact("C:\\d")}, unsavableFile},
+        {"folder not GBK", {Exact("a.bkp"), {"C:\\?", false}}, unsavableFolder},
         {"both given", {Exact("a.bkp"), Exact("C:\\d")}, {}},
     };
     for (const auto& c : cases) EXPECT_EQ(CheckRestoreForm(c.form), c.fault) << c.name;
