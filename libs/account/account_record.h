@@ -1,5 +1,6 @@
 // One account as the store keeps it: the name, the derived key with the parameters that made
-// it, and the failure count that throttling needs across restarts. No password, ever.
+// it, and the count of failed logins with the time of the last, kept across restarts so that
+// "plan_account list" can show them. No password, ever.
 #pragma once
 
 #include <cstdint>
