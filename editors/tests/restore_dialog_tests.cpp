@@ -11,10 +11,15 @@ namespace {
 
 class RestoreDialog : public DialogTest {
   protected:
-    // Runs the dialog; steps get its window.
+    // Runs the dialog; steps get its window. The engine call runs on a worker thread: each step
+    // waits until the previous one's call has answered.
     INT_PTR Run(const std::vector<std::function<void(HWND)>>& steps) {
         ModalDriver driver;
-        for (const auto& step : steps) driver.Then([&, step] { step(dialog.GetSafeHwnd()); });
+        for (const auto& step : steps) {
+            driver.Until(
+                [&] { return !dialog.GetSafeHwnd() || ::IsWindowEnabled(::GetDlgItem(dialog, IDOK)); });
+            driver.Then([&, step] { step(dialog.GetSafeHwnd()); });
+        }
         const INT_PTR result = driver.Run([&] { return dialog.DoModal(); });
         EXPECT_FALSE(driver.TimedOut());
         return result;
@@ -117,6 +122,8 @@ TEST_F(RestoreDialog, RestoreHandsFileThenFolderAndAFailureKeepsTheDialogOpen) {
                        Type(h, IDC_RESTORE_FILE, L"C:\\备份.bkp");
                        Type(h, IDC_RESTORE_FOLDER, L"D:\\还原");
                        Click(h, IDOK);
+                   },
+                   [&](HWND h) {
                        openAfterFailure = dialog.IsModalLoopRunning() && ::IsWindowVisible(h);
                        Fakes().restoreResult = 0;
                        Click(h, IDOK);
@@ -138,6 +145,8 @@ TEST_F(RestoreDialog, BackupHandsFolderThenFileAndShowsItsOwnFailure) {
                        Type(h, IDC_RESTORE_FILE, L"C:\\new.bkp");
                        Type(h, IDC_RESTORE_FOLDER, L"D:\\data");
                        Click(h, IDC_RESTORE_BACKUP);
+                   },
+                   [&](HWND h) {
                        Fakes().backupResult = 0;
                        Click(h, IDC_RESTORE_BACKUP);
                    },
@@ -146,6 +155,45 @@ TEST_F(RestoreDialog, BackupHandsFolderThenFileAndShowsItsOwnFailure) {
     EXPECT_EQ(MessageTexts(services), std::vector<std::string>{"执行备份失败,错误代码:21"});
     ASSERT_EQ(Fakes().backups.size(), 2u);
     EXPECT_EQ(Fakes().backups[1], std::make_pair(std::string("D:\\data"), std::string("C:\\new.bkp")));
+}
+
+TEST_F(RestoreDialog, AnExistingBackupFileIsReplacedOnlyAfterYes) {
+    for (int answer : {IDNO, IDYES}) {
+        ResetFakes();
+        Fakes().attributes["C:\\旧.bkp"] = FILE_ATTRIBUTE_ARCHIVE;
+        services.messages.clear();
+        services.answers = {answer};
+        CRestoreDlg dlg;
+        bool openAfterNo = false;
+        std::wstring fileAfterNo;
+        ModalDriver driver;
+        driver.Then([&] {
+            Type(dlg.GetSafeHwnd(), IDC_RESTORE_FILE, L"C:\\旧.bkp");
+            Type(dlg.GetSafeHwnd(), IDC_RESTORE_FOLDER, L"D:\\data");
+            Click(dlg.GetSafeHwnd(), IDC_RESTORE_BACKUP);
+        });
+        driver.Then([&] {
+            if (!dlg.GetSafeHwnd()) return;
+            openAfterNo = ::IsWindowVisible(dlg.GetSafeHwnd()) && ::IsWindowEnabled(::GetDlgItem(dlg, IDOK));
+            fileAfterNo = TextOf(dlg.GetSafeHwnd(), IDC_RESTORE_FILE);
+            Click(dlg.GetSafeHwnd(), IDCANCEL);
+        });
+        const INT_PTR result = driver.Run([&] { return dlg.DoModal(); });
+        ASSERT_EQ(services.messages.size(), 1u) << answer;
+        EXPECT_EQ(services.messages[0].text, "文件已存在，是否替换？");
+        EXPECT_EQ(services.messages[0].caption, "手动备份");
+        EXPECT_EQ(services.messages[0].type, UINT(MB_YESNO | MB_ICONINFORMATION));
+        EXPECT_EQ(Fakes().attributeQueries, std::vector<std::string>{"C:\\旧.bkp"});
+        if (answer == IDNO) {
+            EXPECT_EQ(result, IDCANCEL);
+            EXPECT_TRUE(openAfterNo);
+            EXPECT_EQ(fileAfterNo, L"C:\\旧.bkp");
+            EXPECT_TRUE(Fakes().calls.empty());
+        } else {
+            EXPECT_EQ(result, IDOK);
+            EXPECT_EQ(Fakes().calls, std::vector<std::string>{"kivo_backup"});
+        }
+    }
 }
 
 TEST_F(RestoreDialog, ChoosersFillThePathsAndCancelKeepsThem) {

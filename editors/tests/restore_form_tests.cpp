@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "form_test_support.h"
+#include "latest_progress.h"
 #include "resource.h"
 #include "restore_form.h"
+#include "sysutil_api.h"
 
 namespace editors {
 namespace {
@@ -36,6 +40,54 @@ TEST(RestoreChecks, FileComesBeforeFolder) {
 TEST(RestoreChecks, FailureTextsCarryTheCode) {
     EXPECT_EQ(BackupFailureText(20), "执行备份失败,错误代码:20");
     EXPECT_EQ(RestoreFailureText(5), "执行还原失败,错误代码:5");
+}
+
+TEST(RestoreChecks, OnlyAnExistingFileAsksBeforeItIsReplaced) {
+    EXPECT_FALSE(BackupWouldReplace(SYS_NO_ATTRIBUTES));
+    EXPECT_TRUE(BackupWouldReplace(0x20));  // archive
+    EXPECT_TRUE(BackupWouldReplace(0x01 | 0x80));
+    EXPECT_FALSE(BackupWouldReplace(0x10));  // a folder: the engine refuses it
+}
+
+TEST(RestoreProgress, CaptionShowsTheOperationAndTheGroupedFileCount) {
+    const struct {
+        ManualOperation operation;
+        std::optional<uint64_t> files;
+        const char* caption;
+    } cases[] = {
+        {ManualOperation::Backup, std::nullopt, "手动备份与还原 - 正在备份…"},
+        {ManualOperation::Restore, std::nullopt, "手动备份与还原 - 正在还原…"},
+        {ManualOperation::Backup, 0, "手动备份与还原 - 正在备份… 0 个文件"},
+        {ManualOperation::Backup, 999, "手动备份与还原 - 正在备份… 999 个文件"},
+        {ManualOperation::Restore, 1234, "手动备份与还原 - 正在还原… 1,234 个文件"},
+        {ManualOperation::Backup, 1234567, "手动备份与还原 - 正在备份… 1,234,567 个文件"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunningCaption(c.operation, c.files), c.caption) << c.caption;
+}
+
+TEST(RestoreProgress, KeepsTheLatestFiguresOfTheOperationItListensFor) {
+    LatestProgress latest;
+    const std::string backup = ManualProgressLine({ManualOperation::Backup, 12, 100});
+    const std::string restore = ManualProgressLine({ManualOperation::Restore, 34, 100});
+    latest.Note(backup);  // not listening yet
+    EXPECT_EQ(latest.Files(), std::nullopt);
+    latest.Begin(ManualOperation::Backup);
+    latest.Note(restore);
+    latest.Note("开始手动备份：C:\\a 到 D:\\a.bkp");
+    EXPECT_EQ(latest.Files(), std::nullopt);
+    // Lines from an engine thread while the dialog reads.
+    std::thread engine([&] {
+        for (uint64_t n = 1; n <= 1000; ++n) latest.Note(ManualProgressLine({ManualOperation::Backup, n, n}));
+    });
+    while (latest.Files().value_or(0) < 1000) std::this_thread::yield();
+    engine.join();
+    latest.Begin(ManualOperation::Restore);  // a new call starts without the old figures
+    EXPECT_EQ(latest.Files(), std::nullopt);
+    latest.Note(restore);
+    EXPECT_EQ(latest.Files(), 34u);
+    latest.End();
+    latest.Note(restore);
+    EXPECT_EQ(latest.Files(), std::nullopt);
 }
 
 }  // namespace
