@@ -130,6 +130,8 @@ void CRestoreDlg::StartCall(ManualOperation operation, int startedBy, std::funct
     });
     m_bCallRunning = true;
     m_nStartedBy = startedBy;
+    // The keyboard stays in the dialog, where Esc is refused, rather than on a disabled button.
+    if (::GetFocus() != GetDlgItem(IDC_RESTORE_FOLDER)) FocusItem(IDC_RESTORE_FILE);
     EnableButtons(false);
     m_strShownCaption.clear();
     ShowProgress();
@@ -144,7 +146,7 @@ void CRestoreDlg::OnCallDone() {
     m_bCallRunning = false;
     SetText(editors::kRestoreCaption);
     EnableButtons(true);
-    if (!::GetFocus()) FocusItem(m_nStartedBy);  // disabling the button took the focus away
+    FocusItem(m_nStartedBy);
     const int result = m_nCallResult;
     if (result == 0) return EndDialog(IDOK);
     const std::string text = m_operation == ManualOperation::Backup ? editors::BackupFailureText(result)

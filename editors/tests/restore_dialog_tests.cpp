@@ -158,41 +158,34 @@ TEST_F(RestoreDialog, BackupHandsFolderThenFileAndShowsItsOwnFailure) {
 }
 
 TEST_F(RestoreDialog, AnExistingBackupFileIsReplacedOnlyAfterYes) {
-    for (int answer : {IDNO, IDYES}) {
+    // No: nothing is called, the dialog stays open with its paths (and is cancelled afterwards).
+    const struct {
+        int answer;
+        INT_PTR result;
+        std::vector<std::string> calls;
+    } cases[] = {{IDNO, IDCANCEL, {}}, {IDYES, IDOK, {"kivo_backup"}}};
+    for (const auto& c : cases) {
         ResetFakes();
         Fakes().attributes["C:\\旧.bkp"] = FILE_ATTRIBUTE_ARCHIVE;
         services.messages.clear();
-        services.answers = {answer};
+        services.answers = {c.answer};
         CRestoreDlg dlg;
-        bool openAfterNo = false;
-        std::wstring fileAfterNo;
+        std::wstring fileAfter;
         ModalDriver driver;
         driver.Then([&] {
-            Type(dlg.GetSafeHwnd(), IDC_RESTORE_FILE, L"C:\\旧.bkp");
-            Type(dlg.GetSafeHwnd(), IDC_RESTORE_FOLDER, L"D:\\data");
-            Click(dlg.GetSafeHwnd(), IDC_RESTORE_BACKUP);
+            Type(dlg, IDC_RESTORE_FILE, L"C:\\旧.bkp");
+            Type(dlg, IDC_RESTORE_FOLDER, L"D:\\data");
+            Click(dlg, IDC_RESTORE_BACKUP);
+            fileAfter = TextOf(dlg, IDC_RESTORE_FILE);
         });
-        driver.Then([&] {
-            if (!dlg.GetSafeHwnd()) return;
-            openAfterNo = ::IsWindowVisible(dlg.GetSafeHwnd()) && ::IsWindowEnabled(::GetDlgItem(dlg, IDOK));
-            fileAfterNo = TextOf(dlg.GetSafeHwnd(), IDC_RESTORE_FILE);
-            Click(dlg.GetSafeHwnd(), IDCANCEL);
-        });
-        const INT_PTR result = driver.Run([&] { return dlg.DoModal(); });
-        ASSERT_EQ(services.messages.size(), 1u) << answer;
+        driver.Then([&] { Click(dlg, IDCANCEL); });  // refused while a call runs
+        EXPECT_EQ(driver.Run([&] { return dlg.DoModal(); }), c.result) << c.answer;
+        EXPECT_EQ(Fakes().calls, c.calls);
+        EXPECT_EQ(fileAfter, L"C:\\旧.bkp");
+        ASSERT_EQ(services.messages.size(), 1u);
         EXPECT_EQ(services.messages[0].text, "文件已存在，是否替换？");
         EXPECT_EQ(services.messages[0].caption, "手动备份");
         EXPECT_EQ(services.messages[0].type, UINT(MB_YESNO | MB_ICONINFORMATION));
-        EXPECT_EQ(Fakes().attributeQueries, std::vector<std::string>{"C:\\旧.bkp"});
-        if (answer == IDNO) {
-            EXPECT_EQ(result, IDCANCEL);
-            EXPECT_TRUE(openAfterNo);
-            EXPECT_EQ(fileAfterNo, L"C:\\旧.bkp");
-            EXPECT_TRUE(Fakes().calls.empty());
-        } else {
-            EXPECT_EQ(result, IDOK);
-            EXPECT_EQ(Fakes().calls, std::vector<std::string>{"kivo_backup"});
-        }
     }
 }
 

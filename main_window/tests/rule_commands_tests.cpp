@@ -1,10 +1,6 @@
-#include <atomic>
-#include <chrono>
 #include <map>
-#include <thread>
 
 #include "main_window_fixture.h"
-#include "manual_progress.h"
 
 using namespace testing_support;
 
@@ -253,114 +249,6 @@ TEST_F(RuleCommands, ManualRestoreIsUnreachableWhileRunning) {
     opens.RunSteps();
     EXPECT_FALSE(opens.TimedOut());
     EXPECT_TRUE(Fakes().restores.empty());
-}
-
-// Sends WM_NULL to each window from another thread, as the system does to find hung windows,
-// until stopped; counts the answers that took longer than 200 ms or never came.
-class HangProbe {
-  public:
-    explicit HangProbe(std::vector<HWND> windows)
-        : m_thread([this, windows] {
-              while (!m_stop) {
-                  for (HWND hwnd : windows) {
-                      DWORD_PTR answer = 0;
-                      ++m_asked;
-                      if (!::SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 200, &answer)) ++m_late;
-                  }
-                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-              }
-              m_stopped = true;
-          }) {}
-    ~HangProbe() {
-        m_stop = true;
-        m_thread.join();
-    }
-    // The windows' thread must keep answering until Stopped(): joining there would hang the probe.
-    void Stop() { m_stop = true; }
-    bool Stopped() const { return m_stopped; }
-    int Asked() const { return m_asked; }
-    int Late() const { return m_late; }
-
-  private:
-    std::atomic<bool> m_stop{false}, m_stopped{false};
-    std::atomic<int> m_asked{0}, m_late{0};
-    std::thread m_thread;
-};
-
-TEST_F(RuleCommands, ALongManualBackupLeavesBothWindowsAnsweringAndShowsItsProgress) {
-    OpenLoggedIn();
-    HWND main = window->GetSafeHwnd();
-    // The engine's side: a backup that takes as long as the test wants, reporting its progress
-    // through the run log the way the engine does.
-    std::atomic<bool> finish{false};
-    Fakes().duringManualCall = [&finish] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-        for (uint64_t files = 1500; !finish && std::chrono::steady_clock::now() < deadline; files += 1500) {
-            const std::string line = ManualProgressLine({ManualOperation::Backup, files, files * 4096});
-            Fakes().logCallback(line.c_str(), Fakes().logContext);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    };
-    HWND dialog = nullptr;
-    std::unique_ptr<HangProbe> probe;
-    std::wstring caption;
-    std::vector<bool> buttonsEnabled;
-    std::string newestLogLine;
-    auto callRunning = [&] { return !::IsWindowEnabled(::GetDlgItem(dialog, IDOK)); };
-    auto captionOf = [](HWND hwnd) {
-        wchar_t text[128] = {};
-        ::GetWindowTextW(hwnd, text, 128);
-        return std::wstring(text);
-    };
-    std::chrono::steady_clock::time_point started;
-    ModalDriver driver(20000);
-    driver
-        .Then([&] { Click(main, IDC_MANUAL_RESTORE); })  // later steps run inside the dialog
-        .Until([&] { return (dialog = FindDialog(L"手动备份与还原")) != nullptr; })
-        .Then([&] {
-            Type(dialog, IDC_RESTORE_FILE, L"C:\\新.bkp");
-            Type(dialog, IDC_RESTORE_FOLDER, L"D:\\数据");
-            Click(dialog, IDC_RESTORE_BACKUP);
-            started = std::chrono::steady_clock::now();
-            probe = std::make_unique<HangProbe>(std::vector<HWND>{dialog, main});
-        })
-        .Until([&] { return captionOf(dialog).find(L" 个文件") != std::wstring::npos; })
-        .Then([&] {
-            for (int id : {IDC_PICK_RESTORE_FILE, IDC_PICK_RESTORE_FOLDER, IDC_RESTORE_BACKUP, IDOK})
-                buttonsEnabled.push_back(::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE);
-            PressKey(::GetDlgItem(dialog, IDC_RESTORE_FILE), VK_ESCAPE);
-            ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-            Click(dialog, IDC_RESTORE_BACKUP);  // a click that slips past the disabled button
-        })
-        // Let the probe watch for a while, with the refused Esc and close processed.
-        .Until([&] { return std::chrono::steady_clock::now() - started > std::chrono::seconds(2); })
-        .Then([&] {
-            caption = captionOf(dialog);
-            newestLogLine = window->m_lstLog.GetItemText(window->m_lstLog.GetItemCount() - 1, 1);
-            EXPECT_TRUE(callRunning());
-            EXPECT_TRUE(::IsWindowVisible(dialog));
-            probe->Stop();  // before the dialog goes
-        })
-        .Until([&] { return probe->Stopped(); })
-        .Then([&] { finish = true; })
-        .Until([&] { return FindDialog(L"手动备份与还原") == nullptr; });
-    driver.RunSteps();
-    ASSERT_FALSE(driver.TimedOut());
-    ASSERT_TRUE(probe);
-    EXPECT_GE(probe->Asked(), 20);
-    EXPECT_EQ(probe->Late(), 0);
-    EXPECT_EQ(buttonsEnabled, std::vector<bool>(4, false));
-    // "手动备份与还原 - 正在备份… 21,000 个文件": the count as far as the engine had come.
-    const std::wstring head = L"手动备份与还原 - 正在备份… ", tail = L" 个文件";
-    ASSERT_GT(caption.size(), head.size() + tail.size()) << fw::GbkFromWide(caption);
-    EXPECT_EQ(caption.substr(0, head.size()), head) << fw::GbkFromWide(caption);
-    EXPECT_EQ(caption.substr(caption.size() - tail.size()), tail) << fw::GbkFromWide(caption);
-    EXPECT_NE(caption.find(L','), std::wstring::npos) << fw::GbkFromWide(caption);
-    EXPECT_EQ(newestLogLine.substr(0, 7), "已打包 ");
-    // One call, then the result as before: 0 closes the dialog without a word.
-    EXPECT_EQ(Fakes().backups,
-              (std::vector<std::pair<std::string, std::string>>{{"D:\\数据", "C:\\新.bkp"}}));
-    EXPECT_TRUE(services.messages.empty());
 }
 
 }  // namespace

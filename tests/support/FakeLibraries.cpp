@@ -123,13 +123,11 @@ int kivo_update_backup(const BackupRule* rule) {
 int kivo_backup(const char* folder, const char* file) {
     Record("kivo_backup");
     Fakes().backups.emplace_back(folder, file);
-    if (Fakes().duringManualCall) Fakes().duringManualCall();
     return Fakes().backupResult;
 }
 int kivo_restore(const char* file, const char* folder) {
     Record("kivo_restore");
     Fakes().restores.emplace_back(file, folder);
-    if (Fakes().duringManualCall) Fakes().duringManualCall();
     return Fakes().restoreResult;
 }
 

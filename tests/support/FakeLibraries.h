@@ -31,9 +31,6 @@ struct FakeLibraries {
     std::vector<ClearRule> addedClear, updatedClear;
     std::vector<BackupRule> addedBackup, updatedBackup;
     std::vector<std::pair<std::string, std::string>> backups, restores;  // GBK arguments
-    // Runs inside kivo_backup and kivo_restore, on the caller's thread, before they answer: a
-    // long call, with progress lines through logCallback.
-    std::function<void()> duringManualCall;
     KivoLogCallback logCallback = nullptr;
     void* logContext = nullptr;
 
