@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <string>
 
 #include "CPlanDeskDlg.h"
 #include "Text.h"
@@ -22,8 +23,11 @@ constexpr const char* kLoginCaption = "登录 - 任务计划管理";  // the log
 bool AnotherCopyIsRunning() {
     // Create-or-open in one step: two copies started at the same instant cannot both pass.
     // The handle is never closed; the system releases it when the process ends.
-    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, fw::WideFromGbk(kMutexName).c_str());
-    return mutex && ::GetLastError() == ERROR_ALREADY_EXISTS;
+    // The error is read at once: freeing a temporary name could change it.
+    const std::wstring name = fw::WideFromGbk(kMutexName);
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
+    const DWORD error = ::GetLastError();
+    return mutex && error == ERROR_ALREADY_EXISTS;
 }
 
 void BringRunningCopyToFront() {

@@ -1,12 +1,39 @@
 #include "restore_form.h"
 
+#include "backup_rule_form.h"
 #include "rule_text_checks.h"
+#include "sysutil_api.h"
 
 namespace editors {
+namespace {
+
+// 1234567 -> "1,234,567".
+std::string GroupedDecimal(uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+        text += digits[i];
+    }
+    return text;
+}
+
+}  // namespace
 
 std::optional<InputFault> CheckRestoreForm(const RestoreForm& form) {
     if (auto fault = CheckPath(form.backupFile, kBackupFileMessages)) return fault;
     return CheckPath(form.folder, kRestoreFolderMessages);
+}
+
+bool BackupWouldReplace(int attributes) {
+    return attributes != SYS_NO_ATTRIBUTES && (attributes & kDirectoryAttribute) == 0;
+}
+
+std::string RunningCaption(ManualOperation operation, std::optional<uint64_t> files) {
+    std::string caption = kRestoreCaption;
+    caption += operation == ManualOperation::Backup ? " - 正在备份…" : " - 正在还原…";
+    if (files) caption += " " + GroupedDecimal(*files) + " 个文件";
+    return caption;
 }
 
 std::string BackupFailureText(int code) {

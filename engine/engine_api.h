@@ -127,7 +127,8 @@ int kivo_del_rule(int rule_id);
 // With a null array: the number of rules of that kind. With an array: fills at most
 // that many records (never more than the previous null call on the same thread reported) and returns
 // the count written; announced slots left over (rules deleted meanwhile) are zero-filled. Without a
-// previous null call nothing is written.
+// previous null call nothing is written. The answer is always a count, never an error code: 0 before
+// kivo_init, after kivo_deinit and on a fault inside the engine.
 int kivo_get_clear_list(ClearRule* array);
 int kivo_get_backup_list(BackupRule* array);
 
@@ -140,6 +141,8 @@ int kivo_add_backup(BackupRule* rule);
 int kivo_update_clear(const ClearRule* rule);
 int kivo_update_backup(const BackupRule* rule);
 
+// Both report progress as run-log lines, at most one every two seconds, with the files and bytes
+// done so far (manual_progress.h).
 int kivo_backup(const char* source_folder, const char* backup_file);
 int kivo_restore(const char* backup_file, const char* target_folder);
 

@@ -35,4 +35,17 @@ class CListView : public CWnd {
     std::wstring GetItemTextWide(int row, int col) const;
 };
 
+// Switches a list's redrawing off for a batch of changes and on again however the batch ends, an
+// exception included: a list left with redraw off shows stale rows and a stale scroll range.
+class CRedrawOff {
+  public:
+    explicit CRedrawOff(const CListView& list) : m_list(list) { m_list.SetRedraw(false); }
+    ~CRedrawOff() { m_list.SetRedraw(true); }
+    CRedrawOff(const CRedrawOff&) = delete;
+    CRedrawOff& operator=(const CRedrawOff&) = delete;
+
+  private:
+    const CListView& m_list;
+};
+
 }  // namespace fw

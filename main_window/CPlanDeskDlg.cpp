@@ -11,6 +11,7 @@
 #include "CLoginDlg.h"
 #include "EditorControls.h"
 #include "engine_api.h"
+#include "latest_progress.h"
 #include "log_lines.h"
 #include "main_window_rules.h"
 #include "resource.h"
@@ -48,24 +49,24 @@ void SetRowTexts(CMyListCtrl& list, int row, const std::array<std::string, N>& t
 }
 
 // Fills a list from the engine by the two-call protocol. A count whose buffer cannot be had
-// leaves the list empty instead of throwing out of a message handler. Each row is inserted with
-// its id and then given its other columns.
+// leaves the list empty instead of throwing out of a message handler. The buffer starts zeroed, so
+// records the engine did not write show as empty rows, never as stray heap bytes. Each row is
+// inserted with its id and then given its other columns.
 template <typename Rule, typename RowTexts>
 void FillRuleList(CMyListCtrl& list, int (*listRules)(Rule*), RowTexts rowTexts) {
     list.DeleteAllItems();
     const int count = listRules(nullptr);
     if (count <= 0) return;
     if (size_t(count) > std::numeric_limits<size_t>::max() / sizeof(Rule)) return;
-    std::unique_ptr<Rule[]> rules(new (std::nothrow) Rule[size_t(count)]);
+    std::unique_ptr<Rule[]> rules(new (std::nothrow) Rule[size_t(count)]());
     if (!rules) return;
     listRules(rules.get());
-    list.SetRedraw(false);
+    fw::CRedrawOff batch(list);
     for (int i = 0; i < count; ++i) {
         const auto texts = rowTexts(rules[size_t(i)]);
         list.InsertItem(i, texts[0]);
         SetRowTexts(list, i, texts, 1);
     }
-    list.SetRedraw(true);
 }
 
 }  // namespace
@@ -75,6 +76,7 @@ void EngineLogCallback(const char* text, void* context) noexcept {
     HWND window = static_cast<HWND>(context);
     LogQueue& queue = PendingLogLines();
     try {
+        editors::ManualCallProgress().Note(text);
         if (!queue.Push(text)) return;  // a wake-up is already on its way
         if (::PostMessageW(window, WM_ENGINE_LOG, 0, 0)) return;
         if (::IsWindow(window)) {
@@ -230,22 +232,36 @@ bool CPlanDeskDlg::OnMeasureItem(int id, MEASUREITEMSTRUCT* item) {
 LRESULT CPlanDeskDlg::OnEngineLog() {
     LogQueue& queue = PendingLogLines();
     const auto started = std::chrono::steady_clock::now();
-    m_lstLog.SetRedraw(false);
-    for (;;) {
-        std::vector<std::string> lines = queue.Take(kLogBatchLines);
-        for (const std::string& line : lines) AppendLogLine(line.c_str());
-        if (lines.size() < kLogBatchLines) break;  // drained; the next line posts a new wake-up
-        if (std::chrono::steady_clock::now() - started > kLogBatchBudget) {
-            // Yield to the rest of the window's messages; the lines left are picked up next.
-            if (!::PostMessageW(m_hWnd, WM_ENGINE_LOG, 0, 0)) queue.WakeFailed();
-            break;
+    {
+        fw::CRedrawOff batch(m_lstLog);
+        for (;;) {
+            std::vector<std::string> lines = queue.Take(kLogBatchLines);
+            for (const std::string& line : lines) InsertLogRow(line.c_str());
+            if (lines.size() < kLogBatchLines) break;  // drained; the next line posts a new wake-up
+            if (std::chrono::steady_clock::now() - started > kLogBatchBudget) {
+                // Yield to the rest of the window's messages; the lines left are picked up next.
+                if (!::PostMessageW(m_hWnd, WM_ENGINE_LOG, 0, 0)) queue.WakeFailed();
+                break;
+            }
         }
     }
-    m_lstLog.SetRedraw(true);
+    // Only now: with redraw off the list does not update its scroll range, and scrolling against
+    // the stale one leaves the newest row below the visible area.
+    ShowNewestLogRow();
     return 0;
 }
 
 void CPlanDeskDlg::AppendLogLine(const char* text) {
+    InsertLogRow(text);
+    ShowNewestLogRow();
+}
+
+void CPlanDeskDlg::ShowNewestLogRow() {
+    const int count = m_lstLog.GetItemCount();
+    if (count > 0) m_lstLog.EnsureVisible(count - 1);
+}
+
+void CPlanDeskDlg::InsertLogRow(const char* text) {
     if (!text || !*text) return;
     int n = m_lstLog.GetItemCount();
     if (n > kMaxLogRows - 1) {
@@ -259,7 +275,6 @@ void CPlanDeskDlg::AppendLogLine(const char* text) {
         stamp[0] = 0;
     m_lstLog.InsertItem(n, stamp);
     m_lstLog.SetItemText(n, 1, text);
-    m_lstLog.EnsureVisible(n);
 }
 
 void CPlanDeskDlg::FillClearList() {

@@ -67,6 +67,9 @@ class CPlanDeskDlg : public fw::CDialog {
     void CloseWindow();
     LRESULT OnShowLogin();
     LRESULT OnEngineLog();
+    // One row at the end of the run log (the oldest goes beyond 513 rows), without scrolling.
+    void InsertLogRow(const char* text);
+    void ShowNewestLogRow();
 
     // Rule commands
     void OnClearListRClick();

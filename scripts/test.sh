@@ -13,6 +13,8 @@ scripts/build.sh native
 ctest --test-dir "$build/native" --output-on-failure -j"$(nproc)"
 
 scripts/build.sh win
+# The headless run command as on a fresh machine: before any wineserver of the prefix is up.
+bash scripts/tests/run_command_test.sh
 ensure_display
 # The fuzz targets build on the core the Windows tests leave idle (they run one at a time).
 PLAN_DESK_FUZZ_BUILD_ONLY=1 nice -n 10 scripts/fuzz.sh >"$build/fuzz-build.log" 2>&1 &

@@ -11,10 +11,15 @@ namespace {
 
 class RestoreDialog : public DialogTest {
   protected:
-    // Runs the dialog; steps get its window.
+    // Runs the dialog; steps get its window. The engine call runs on a worker thread: each step
+    // waits until the previous one's call has answered.
     INT_PTR Run(const std::vector<std::function<void(HWND)>>& steps) {
         ModalDriver driver;
-        for (const auto& step : steps) driver.Then([&, step] { step(dialog.GetSafeHwnd()); });
+        for (const auto& step : steps) {
+            driver.Until(
+                [&] { return !dialog.GetSafeHwnd() || ::IsWindowEnabled(::GetDlgItem(dialog, IDOK)); });
+            driver.Then([&, step] { step(dialog.GetSafeHwnd()); });
+        }
         const INT_PTR result = driver.Run([&] { return dialog.DoModal(); });
         EXPECT_FALSE(driver.TimedOut());
         return result;
@@ -118,6 +123,8 @@ TEST_F(RestoreDialog, RestoreHandsFileThenFolderAndAFailureKeepsTheDialogOpen) {
                        Type(h, IDC_RESTORE_FILE, L"C:\\备份.bkp");
                        Type(h, IDC_RESTORE_FOLDER, L"D:\\还原");
                        Click(h, IDOK);
+                   },
+                   [&](HWND h) {
                        openAfterFailure = dialog.IsModalLoopRunning() && ::IsWindowVisible(h);
                        Fakes().restoreResult = 0;
                        Click(h, IDOK);
@@ -139,6 +146,8 @@ TEST_F(RestoreDialog, BackupHandsFolderThenFileAndShowsItsOwnFailure) {
                        Type(h, IDC_RESTORE_FILE, L"C:\\new.bkp");
                        Type(h, IDC_RESTORE_FOLDER, L"D:\\data");
                        Click(h, IDC_RESTORE_BACKUP);
+                   },
+                   [&](HWND h) {
                        Fakes().backupResult = 0;
                        Click(h, IDC_RESTORE_BACKUP);
                    },
@@ -147,6 +156,38 @@ TEST_F(RestoreDialog, BackupHandsFolderThenFileAndShowsItsOwnFailure) {
     EXPECT_EQ(MessageTexts(services), std::vector<std::string>{"执行备份失败,错误代码:21"});
     ASSERT_EQ(Fakes().backups.size(), 2u);
     EXPECT_EQ(Fakes().backups[1], std::make_pair(std::string("D:\\data"), std::string("C:\\new.bkp")));
+}
+
+TEST_F(RestoreDialog, AnExistingBackupFileIsReplacedOnlyAfterYes) {
+    // No: nothing is called, the dialog stays open with its paths (and is cancelled afterwards).
+    const struct {
+        int answer;
+        INT_PTR result;
+        std::vector<std::string> calls;
+    } cases[] = {{IDNO, IDCANCEL, {}}, {IDYES, IDOK, {"kivo_backup"}}};
+    for (const auto& c : cases) {
+        ResetFakes();
+        Fakes().attributes["C:\\旧.bkp"] = FILE_ATTRIBUTE_ARCHIVE;
+        services.messages.clear();
+        services.answers = {c.answer};
+        CRestoreDlg dlg;
+        std::wstring fileAfter;
+        ModalDriver driver;
+        driver.Then([&] {
+            Type(dlg, IDC_RESTORE_FILE, L"C:\\旧.bkp");
+            Type(dlg, IDC_RESTORE_FOLDER, L"D:\\data");
+            Click(dlg, IDC_RESTORE_BACKUP);
+            fileAfter = TextOf(dlg, IDC_RESTORE_FILE);
+        });
+        driver.Then([&] { Click(dlg, IDCANCEL); });  // refused while a call runs
+        EXPECT_EQ(driver.Run([&] { return dlg.DoModal(); }), c.result) << c.answer;
+        EXPECT_EQ(Fakes().calls, c.calls);
+        EXPECT_EQ(fileAfter, L"C:\\旧.bkp");
+        ASSERT_EQ(services.messages.size(), 1u);
+        EXPECT_EQ(services.messages[0].text, "文件已存在，是否替换？");
+        EXPECT_EQ(services.messages[0].caption, "手动备份");
+        EXPECT_EQ(services.messages[0].type, UINT(MB_YESNO | MB_ICONINFORMATION));
+    }
 }
 
 TEST_F(RestoreDialog, ChoosersFillThePathsAndCancelKeepsThem) {

@@ -37,6 +37,16 @@ int WithEngine(F&& body) noexcept {
     });
 }
 
+// The list calls answer a count, and a caller takes any positive answer for one: without an
+// engine, or on a fault inside it, there is nothing to list.
+template <class F>
+int CountOrZero(F&& body) noexcept {
+    return shared::CatchAll(0, [&] {
+        auto engine = Current();
+        return engine ? body(*engine) : 0;
+    });
+}
+
 }  // namespace
 
 extern "C" {
@@ -110,10 +120,10 @@ int kivo_del_rule(int rule_id) {
     return WithEngine([&](kivo::Engine& e) { return e.DeleteRule(rule_id); });
 }
 int kivo_get_clear_list(ClearRule* array) {
-    return WithEngine([&](kivo::Engine& e) { return e.ClearList(array); });
+    return CountOrZero([&](kivo::Engine& e) { return e.ClearList(array); });
 }
 int kivo_get_backup_list(BackupRule* array) {
-    return WithEngine([&](kivo::Engine& e) { return e.BackupList(array); });
+    return CountOrZero([&](kivo::Engine& e) { return e.BackupList(array); });
 }
 int kivo_get_clear(int rule_id, ClearRule* out) {
     return WithEngine([&](kivo::Engine& e) { return e.GetClear(rule_id, out); });

@@ -1,4 +1,6 @@
 #include <climits>
+#include <cstring>
+#include <memory>
 
 #include "main_window_fixture.h"
 
@@ -60,6 +62,23 @@ TEST_F(RuleLists, ImpossibleCountLeavesTheListEmptyAndTheAppRunning) {
     window->FillBackupList();
     EXPECT_EQ(window->m_lstBackup.GetItemCount(), 0);
     EXPECT_EQ(Fakes().calls.back(), "kivo_get_backup_list(null)");  // the fill was never attempted
+}
+
+TEST_F(RuleLists, RecordsTheEngineDidNotWriteShowAsEmptyRows) {
+    // The engine announced two rules but wrote one (the other was deleted in between).
+    Fakes().clearRules = {MakeClearRule(4, 1, "a")};
+    Fakes().clearCountOverride = 2;
+    Open();
+    {
+        // Leave stray bytes where the fill's buffer is likely to be placed.
+        std::unique_ptr<ClearRule[]> dirty(new ClearRule[2]);
+        std::memset(static_cast<void*>(dirty.get()), 'x', 2 * sizeof(ClearRule));
+    }
+    window->FillClearList();
+    ASSERT_EQ(window->m_lstClear.GetItemCount(), 2);
+    EXPECT_EQ(window->m_lstClear.GetItemText(0, 0), "4");
+    EXPECT_EQ(Row(window->m_lstClear, 1, 10),
+              (std::vector<std::string>{"0", "", "禁用", "", "0", "每天 00:00", "0", "", "", ""}));
 }
 
 TEST_F(RuleLists, TenThousandRulesFillCompletely) {

@@ -1,6 +1,10 @@
+#include <algorithm>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "log_lines.h"
 #include "main_window_fixture.h"
 
 using namespace testing_support;
@@ -34,6 +38,46 @@ TEST_F(RunLog, KeepsAtMost513RowsNewestLastAndVisible) {
     ListView_GetItemRect(log.GetSafeHwnd(), 512, &last, LVIR_BOUNDS);
     EXPECT_LE(last.bottom, client.bottom);  // scrolled into view
     EXPECT_GE(last.top, 0);
+}
+
+// Where the newest row lies: empty when it is wholly inside the client area, below the header
+// and above the horizontal scroll bar.
+std::string NewestRowHidden(HWND list) {
+    const int last = ListView_GetItemCount(list) - 1;
+    RECT client, header, row;
+    ::GetClientRect(list, &client);
+    ::GetWindowRect(ListView_GetHeader(list), &header);
+    ::MapWindowPoints(nullptr, list, reinterpret_cast<POINT*>(&header), 2);
+    if (!ListView_GetItemRect(list, last, &row, LVIR_BOUNDS)) return "no row";
+    if (row.top >= header.bottom && row.bottom <= client.bottom) return "";
+    return "row " + std::to_string(last) + " at " + std::to_string(row.top) + ".." +
+           std::to_string(row.bottom) + ", visible " + std::to_string(header.bottom) + ".." +
+           std::to_string(client.bottom);
+}
+
+TEST_F(RunLog, NewestLineIsFullyVisibleAfterEveryBatchWhileTheLogGrows) {
+    // One line at a time reaches every row count from 1 to past the cap; bursts of many lines
+    // arrive between two wake-ups and are shown as one batch.
+    const struct {
+        const char* name;
+        std::vector<int> batches;  // lines per batch, repeated until the log is past its cap
+    } patterns[] = {
+        {"single lines", {1}},
+        {"bursts", {7, 1, 40, 2, 16, 17, 100, 3}},
+    };
+    for (const auto& pattern : patterns) {
+        HWND hwnd = Open();
+        ::ShowWindow(hwnd, SW_SHOW);
+        HWND list = Item(IDC_LOG_LIST);
+        int sent = 0;
+        for (size_t b = 0; sent < kMaxLogRows + 20; ++b) {
+            for (int i = pattern.batches[b % pattern.batches.size()]; i > 0; --i)
+                EngineLogCallback(("line " + std::to_string(++sent)).c_str(), hwnd);
+            DeliverLines(hwnd);
+            ASSERT_EQ(window->m_lstLog.GetItemCount(), std::min(sent, kMaxLogRows)) << pattern.name;
+            ASSERT_EQ(NewestRowHidden(list), "") << pattern.name << ", " << sent << " lines";
+        }
+    }
 }
 
 TEST_F(RunLog, EmptyLinesAddNothingAndPostNothing) {

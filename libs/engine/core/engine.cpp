@@ -349,7 +349,8 @@ int Engine::Get(int32_t id, Record* out) {
 template <class Record>
 int Engine::List(Record* out) {
     std::lock_guard lock(m_mutex);
-    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    // The answer is a count: an engine that is shut down has nothing to list.
+    if (!LiveLocked()) return 0;
     auto& rules = RulesOf<Record>(m_set);
     Announced& announced = m_announced[std::this_thread::get_id()];
     std::optional<size_t>& count = std::is_same_v<Record, ClearRule> ? announced.clear : announced.backup;

@@ -5,6 +5,7 @@
 
 #include "engine_api.h"
 #include "file_byte_io.h"
+#include "manual_progress.h"
 #include "run_text.h"
 #include "run_visitor.h"
 #include "shared_files.h"
@@ -113,7 +114,7 @@ class PackVisitor final : public RunVisitor {
         auto now = std::chrono::steady_clock::now();
         if (now - m_lastProgress < std::chrono::seconds(m_options.progressSeconds)) return;
         m_lastProgress = now;
-        m_context.Log("已打包 " + Decimal(m_files) + " 个文件，共 " + Decimal(m_bytes) + " 字节");
+        m_context.Log(ManualProgressLine({ManualOperation::Backup, m_files, m_bytes}));
     }
 
     const RunnerOptions& m_options;

@@ -8,6 +8,7 @@
 
 #include "engine_api.h"
 #include "file_byte_io.h"
+#include "manual_progress.h"
 #include "run_text.h"
 #include "shared_files.h"
 #include "tree_remover.h"
@@ -236,6 +237,13 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
     // Extract and check everything before any file takes its place.
     uint64_t fileCount = 0, bytes = 0;
     auto lastProgress = std::chrono::steady_clock::now();
+    // Also inside a file, so that one large file does not leave the log silent.
+    auto progress = [&] {
+        auto now = std::chrono::steady_clock::now();
+        if (now - lastProgress < std::chrono::seconds(m_options.progressSeconds)) return;
+        lastProgress = now;
+        context.Log(ManualProgressLine({ManualOperation::Restore, fileCount, bytes}));
+    };
     for (const Planned& p : plan) {
         if (context.Cancelled()) return discard(KIVO_E_CANCELLED, "任务引擎正在关闭，未还原任何文件");
         if (p.directory) continue;
@@ -253,6 +261,8 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         const bool ok = reader.Extract(p.index, [&](const char* data, size_t n) {
             written = out.WriteAt(offset, data, n);
             offset += n;
+            bytes += n;
+            progress();
             return bool(written);
         });
         if (!ok) {
@@ -275,12 +285,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
             return discard(KIVO_E_WRITE_FAILED,
                            "写入 " + GbkFromUtf8Lossy(e.name) + " 失败：" + ReasonText(d));
         ++fileCount;
-        bytes += e.size;
-        auto now = std::chrono::steady_clock::now();
-        if (now - lastProgress >= std::chrono::seconds(m_options.progressSeconds)) {
-            lastProgress = now;
-            context.Log("已解压并校验 " + Decimal(fileCount) + " 个文件，共 " + Decimal(bytes) + " 字节");
-        }
+        progress();
     }
     if (!reader.FinishCheck()) return discard(CodeOf(reader.Problem()), ProblemText(reader.Problem()));
     archive.Close();

@@ -19,8 +19,9 @@ struct RunnerOptions {
         };
     // Local civil time of a UTC instant, in the system's time zone.
     std::function<fs::CivilTime(int64_t)> localTime = fs::LocalFromUtc;
-    // Seconds between the progress lines of a manual backup or restore.
-    int progressSeconds = 5;
+    // The least number of seconds between two progress lines of a manual backup or restore
+    // (files and bytes done), so that a long call shows it is alive without flooding the log.
+    int progressSeconds = 2;
 
     // Test seam for faults a test cannot cause for real (a locked file on POSIX, a file that changes
     // while it is read): called at these points with the path below the run's root. A failed status

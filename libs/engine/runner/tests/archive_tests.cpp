@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_api.h"
+#include "manual_progress.h"
 #include "runner_options.h"
 #include "runner_test_support.h"
 #include "zip_writer.h"
@@ -62,6 +63,32 @@ TEST(Archive, BacksUpAndRestoresATreeExactly) {
     EXPECT_EQ(restoring.lines, (std::vector<std::string>{"开始还原：" + Gbk(file) + " 到 " + Gbk(target),
                                                          "还原完成：" + Gbk(target) +
                                                              "，文件 5 个，新建目录 4 个，共 250015 字节"}));
+}
+
+TEST(Archive, ProgressLinesCountUpToTheTotalsAndTheAppReadsThemBack) {
+    ScratchDir dir;
+    MakeSource(dir / "src");
+    RunnerOptions everyStep;
+    everyStep.progressSeconds = 0;  // a line at every step instead of every two seconds
+    RecordingContext packing, unpacking;
+    ASSERT_EQ(Backup(dir / "src", dir / "p.bkp", packing, everyStep), KIVO_OK);
+    ASSERT_EQ(Restore(dir / "p.bkp", dir / "back", unpacking, everyStep), KIVO_OK);
+    for (auto [context, operation] :
+         {std::pair{&packing, ManualOperation::Backup}, std::pair{&unpacking, ManualOperation::Restore}}) {
+        const std::vector<std::string>& lines = context->lines;
+        ASSERT_GT(lines.size(), 3u);
+        ManualProgress last{operation, 0, 0};
+        // Every line between the first and the summary is a progress line, and the figures only grow.
+        for (size_t i = 1; i + 1 < lines.size(); ++i) {
+            const auto progress = ParseManualProgressLine(lines[i]);
+            ASSERT_TRUE(progress) << lines[i];
+            EXPECT_EQ(progress->operation, operation);
+            EXPECT_GE(progress->files, last.files);
+            EXPECT_GE(progress->bytes, last.bytes);
+            last = *progress;
+        }
+        EXPECT_EQ(last, (ManualProgress{operation, 5, 250015}));
+    }
 }
 
 TEST(Archive, PeersReadWhatBackupWrites) {
