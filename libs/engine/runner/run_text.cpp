@@ -1,5 +1,7 @@
 #include "run_text.h"
 
+#include <cstdio>
+
 #include "shared_files.h"
 #include "utf8_text.h"
 
@@ -66,6 +68,13 @@ std::string GbkFromUtf8Lossy(std::string_view utf8) {
 
 std::string Decimal(uint64_t value) {
     return std::to_string(value);
+}
+
+std::string CivilTimeText(const fs::CivilTime& t) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return buf;
 }
 
 fs::NativeString JoinNative(const fs::NativeString& relative, const fs::NativeString& name) {

@@ -20,6 +20,9 @@ std::string GbkFromUtf8Lossy(std::string_view utf8);
 
 std::string Decimal(uint64_t value);
 
+// "2023-11-04 22:13:20".
+std::string CivilTimeText(const fs::CivilTime& time);
+
 // relative + separator + name, in the platform's form.
 fs::NativeString JoinNative(const fs::NativeString& relative, const fs::NativeString& name);
 
