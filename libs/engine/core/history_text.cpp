@@ -3,8 +3,6 @@
 #include <cstdio>
 
 #include "civil_date.h"
-#include "gbk_bytes.h"
-#include "shared_files.h"
 
 namespace kivo {
 namespace {
@@ -44,29 +42,6 @@ std::string HistoryText::Stamp(int64_t local) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d ", date.year, date.month, date.day,
                   int(second / 3600), int(second / 60 % 60), int(second % 60));
     return buf;
-}
-
-void HistoryText::AppendGbkLine(std::string& out, std::string_view stamp, std::string_view gbk) {
-    out += stamp;
-    const size_t start = out.size();
-    out += gbk;
-    for (size_t i = start; i < out.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(out[i]);
-        if (c < 0x20 || c == 0x7F) out[i] = '?';
-    }
-    out += kLineEnd;
-}
-
-std::string HistoryText::Utf8Lossy(std::string_view gbk) {
-    if (auto all = shared::Utf8FromGbk(gbk)) return *all;
-    std::string out;
-    for (size_t pos = 0; pos < gbk.size();) {
-        const size_t n = shared::GbkCharLength(gbk, pos);
-        auto one = shared::Utf8FromGbk(gbk.substr(pos, n));
-        out += one ? *one : std::string("?");
-        pos += n;
-    }
-    return out;
 }
 
 }  // namespace kivo

@@ -1,5 +1,5 @@
-// The text of the run history's files: their names (one per local day) and their lines, in UTF-8.
-// Pure; the history writer (history_writer.h) owns the files.
+// The text of the run history's files: their names (one per local day) and the time that starts each
+// line. Pure; the history writer (history_writer.h) owns the files.
 #pragma once
 
 #include <cstdint>
@@ -23,11 +23,6 @@ class HistoryText {
     // "2024-07-01 16:30:05 " for a local instant (seconds since 1970-01-01 in wall time).
     static std::string Stamp(int64_t local);
     static constexpr size_t kStampSize = 20;
-    // Appends the GBK text as one line, control characters (a name may hold a line break) shown as
-    // '?', so that the text can never start a line of its own.
-    static void AppendGbkLine(std::string& out, std::string_view stamp, std::string_view gbk);
-    // UTF-8 of GBK text; a character that does not convert becomes '?', so a line is always written.
-    static std::string Utf8Lossy(std::string_view gbk);
 };
 
 }  // namespace kivo

@@ -145,7 +145,6 @@ void HistoryWriter::Run() {
 
         if (!batch.empty()) Write(batch);
         if (flushing && m_unsynced) m_syncOwed = true;
-        if (m_unsynced && (stopping || (m_syncOwed && SteadyClock::now() >= m_nextSync))) Sync();
 
         lock.lock();
         if (!batch.empty()) m_nextWrite = SteadyClock::now() + m_options.interval;
@@ -154,8 +153,17 @@ void HistoryWriter::Run() {
         m_flushDone = flushTicket;
         m_progress.notify_all();
         if (stopping) break;
+        // After the flush is answered: a run's end waits for the write, not for the disk.
+        if (m_syncOwed && SteadyClock::now() >= m_nextSync) {
+            lock.unlock();
+            Sync();
+            lock.lock();
+        }
     }
+    lock.unlock();
+    Sync();
     m_file.reset();
+    lock.lock();
     m_finished = true;
     m_progress.notify_all();
 }
@@ -196,7 +204,9 @@ void HistoryWriter::Write(const std::string& batch) {
             stampedUtc = utc;
             stamp = HistoryText::Stamp(local);
         }
-        HistoryText::AppendGbkLine(lines, stamp, text);
+        lines += stamp;
+        m_utf8.Append(lines, text);
+        lines += HistoryText::kLineEnd;
         ++count;
         if (lines.size() >= kChunk) {
             WriteDay(day, lines, count);
@@ -207,7 +217,7 @@ void HistoryWriter::Write(const std::string& batch) {
     if (count) WriteDay(day, lines, count);
 }
 
-void HistoryWriter::WriteDay(int64_t day, std::string_view gbkLines, uint64_t lineCount) {
+void HistoryWriter::WriteDay(int64_t day, std::string_view lines, uint64_t lineCount) {
     platform::IoStatus status;
     if (!OpenDay(day, status)) {
         Fault(status, lineCount);
@@ -218,23 +228,14 @@ void HistoryWriter::WriteDay(int64_t day, std::string_view gbkLines, uint64_t li
     if (m_tail.empty) out += HistoryText::kBom;
     size_t lostLineEnd = 0;
     if (m_lost) {
-        // Dated as the first line that follows it: every line before it is older than that.
-        std::string line;
-        HistoryText::AppendGbkLine(line, gbkLines.substr(0, HistoryText::kStampSize),
-                                   RunLogText::HistoryLinesLost(m_lost));
-        out += HistoryText::Utf8Lossy(line);
+        // Dated as the first line that follows it: every line it counts is older than that.
+        out += lines.substr(0, HistoryText::kStampSize);
+        m_utf8.Append(out, RunLogText::HistoryLinesLost(m_lost));
+        out += HistoryText::kLineEnd;
         lostLineEnd = out.size();
     }
     const size_t linesStart = out.size();
-    if (auto utf8 = shared::Utf8FromGbk(gbkLines)) {
-        out += *utf8;
-    } else {
-        for (size_t pos = 0; pos < gbkLines.size();) {
-            const size_t end = gbkLines.find('\n', pos) + 1;
-            out += HistoryText::Utf8Lossy(gbkLines.substr(pos, end - pos));
-            pos = end;
-        }
-    }
+    out += lines;
 
     size_t written = 0;
     status = AppendAll(out, written);

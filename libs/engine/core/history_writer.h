@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "clock.h"
+#include "gbk_to_utf8.h"
 #include "platform.h"
 
 namespace kivo {
@@ -78,7 +79,7 @@ class HistoryWriter {
     void RemoveOldFiles();
     // Writes the records of a batch (see Add for their layout), grouped by local day.
     void Write(const std::string& batch);
-    void WriteDay(int64_t day, std::string_view gbkLines, uint64_t lineCount);
+    void WriteDay(int64_t day, std::string_view lines, uint64_t lineCount);
     bool OpenDay(int64_t day, platform::IoStatus& status);
     platform::IoStatus AppendAll(std::string_view data, size_t& written);
     void Sync();
@@ -101,6 +102,7 @@ class HistoryWriter {
     std::thread m_thread;
 
     // The writer thread's own.
+    GbkToUtf8 m_utf8;
     std::unique_ptr<platform::AppendFile> m_file;
     int64_t m_fileDay = 0;
     platform::AppendTail m_tail;

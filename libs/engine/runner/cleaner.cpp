@@ -81,7 +81,7 @@ class CleanVisitor final : public RunVisitor {
         if (s) {
             ++m_totals.deleted;
             m_totals.freed += size;
-            if (m_keepsHistory) m_context.Record("已删除：" + FileFacts(relative, size, mtime));
+            if (m_keepsHistory) m_context.Record(FileFacts("已删除：", relative, size, mtime));
         } else if (s.error != fs::Error::NotFound) {  // already gone is what the rule wanted
             Failed(relative, size, mtime, s);
         }
@@ -89,7 +89,7 @@ class CleanVisitor final : public RunVisitor {
 
     void Failed(const fs::NativeString& relative, uint64_t size, int64_t mtime, const fs::Status& s) {
         ++m_totals.failures;
-        m_context.Log("删除失败：" + FileFacts(relative, size, mtime) + "：" + ReasonText(s));
+        m_context.Log(FileFacts("删除失败：", relative, size, mtime) + "：" + ReasonText(s));
     }
 
     std::vector<Candidate>& Candidates() { return m_candidates; }
@@ -105,9 +105,19 @@ class CleanVisitor final : public RunVisitor {
     std::vector<fs::NativeString> m_folders;
     std::vector<Candidate> m_candidates;
 
-    std::string FileFacts(const fs::NativeString& relative, uint64_t size, int64_t mtime) const {
-        return LogPath(m_root, relative) + "，" + Decimal(size) + " 字节，修改时间 " +
-               CivilTimeText(m_local(mtime));
+    // What a line says of a file: its path, size and last-write time. One allocation: a clean records
+    // every file it deletes.
+    std::string FileFacts(std::string_view what, const fs::NativeString& relative, uint64_t size,
+                          int64_t mtime) const {
+        std::string text;
+        text.reserve(what.size() + m_root.size() + relative.size() + 64);
+        text += what;
+        AppendLogPath(text, m_root, relative);
+        text += "，";
+        text += Decimal(size);
+        text += " 字节，修改时间 ";
+        AppendCivilTime(text, m_local(mtime));
+        return text;
     }
 };
 

@@ -11,6 +11,7 @@
 
 #include "engine.h"
 #include "engine_test_support.h"
+#include "gbk_to_utf8.h"
 #include "history_text.h"
 #include "shared_files.h"
 
@@ -149,6 +150,31 @@ TEST(HistoryWriter, DatesEachLineByTheLocalTimeOfTheInjectedClock) {
         writer.Stop();
         EXPECT_EQ(Names(options.folder), std::set<std::string>{c.file});
         EXPECT_EQ(FileOrMissing(options.folder / c.file), DayFile({c.stamp + std::u8string(u8" 一行")}));
+    }
+}
+
+TEST(GbkToUtf8, WritesEachTextAsOneLineWhateverItHolds) {
+    struct Case {
+        std::string gbk;
+        std::u8string utf8;
+    };
+    const Case cases[] = {
+        {"C:\\data\\a.log", u8"C:\\data\\a.log"},
+        {Gbk(u8"已删除：中文名.txt，字节"), u8"已删除：中文名.txt，字节"},
+        {"a\nb\r\tc\x7F", u8"a?b??c?"},  // a file name may hold a line break
+        {"x\xFFy", u8"x?y"},             // no GBK character
+        {"\xB0", u8"?"},                 // a lead byte without its trail
+        {"\xB0"
+         "1" +
+             Gbk(u8"表"),
+         u8"?1表"},                             // ... before text that goes on
+        {Gbk(u8"表") + Gbk(u8"表"), u8"表表"},  // the second comes from memory
+    };
+    GbkToUtf8 convert;
+    for (const Case& c : cases) {
+        std::string out = "> ";
+        convert.Append(out, c.gbk);
+        EXPECT_EQ(out, "> " + U8(c.utf8)) << c.gbk;
     }
 }
 
