@@ -31,7 +31,6 @@ IoStatus FromError(DWORD e) {
     switch (e) {
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL:
-        case ERROR_DISK_QUOTA_EXCEEDED:
             return {IoFault::DiskFull, long(e)};
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
