@@ -22,15 +22,6 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-std::string U8(std::u8string_view text) {
-    return std::string(text.begin(), text.end());
-}
-
-std::string ReadAll(const stdfs::path& file) {
-    std::string bytes;
-    return shared::ReadWholeFile(file, bytes) ? bytes : "<missing>";
-}
-
 // The lines of a day file: after the BOM, split at the line ends; `tail` gets what follows the last.
 std::vector<std::string> SplitLines(std::string_view file, std::string* tail = nullptr) {
     std::vector<std::string> lines;
@@ -122,7 +113,7 @@ TEST(HistoryOfRuns, FollowsACleanRunAndABackupRunLineByLine) {
             U8(u8"/kivo-2-20240701-100005-incomplete，文件 1 个，共 5 字节，失败 1 个"),
     };
     std::string tail;
-    const std::vector<std::string> lines = SplitLines(ReadAll(data / "logs" / "2024-07-01.log"), &tail);
+    const std::vector<std::string> lines = SplitLines(FileOrMissing(data / "logs" / "2024-07-01.log"), &tail);
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(tail, "");
 
@@ -172,7 +163,7 @@ TEST(HistoryCrash, AWriterKilledAtMomentsOfChanceLeavesEveryCompleteLineIntact) 
 
         // This round's lines follow on a line of their own, whole and in order; only the last may be
         // torn, and then it is a piece of the line that was being written.
-        const std::string all = ReadAll(file);
+        const std::string all = FileOrMissing(file);
         std::string_view rest = std::string_view(all).substr(std::min(checked, all.size()));
         const std::string start = round == 1     ? std::string(HistoryText::kBom)
                                   : torn.empty() ? ""
