@@ -91,7 +91,13 @@ std::string Label(const Record& r) {
 class Engine::Context final : public RunContext {
   public:
     explicit Context(Engine& engine) : m_engine(engine) {}
-    void Log(const std::string& line) override { m_engine.m_log.Post(line); }
+    // A run's lines may wait for room in the history's buffer; the engine's own never do.
+    void Log(const std::string& line) override {
+        m_engine.m_history.Add(line, true);
+        m_engine.m_log.Show(line);
+    }
+    void Record(const std::string& line) override { m_engine.m_history.Add(line, true); }
+    bool KeepsHistory() const override { return m_engine.m_history.Active(); }
     bool Cancelled() const override { return m_engine.m_cancel.load(); }
     int64_t NowUtc() const override { return m_engine.m_clock->NowUtc(); }
 
@@ -107,6 +113,13 @@ Engine::Engine(EngineOptions options)
       })),
       m_workerCount(std::max(1, options.workers)),
       m_maxSleep(options.maxSleep),
+      m_history([this] {
+          HistoryWriter::Options history;
+          history.folder = m_folder / "logs";
+          history.clock = m_clock;
+          history.show = [this](std::string line) { m_log.Show(std::move(line)); };
+          return history;
+      }()),
       m_store(m_folder) {}
 
 Engine::~Engine() {
@@ -123,6 +136,8 @@ void Engine::Start() {
         const std::string folder = shared::GbkFromPath(m_folder).value_or("?");
         m_refuse = heldElsewhere ? KIVO_E_STORE_LOCKED : KIVO_E_STORE_WRITE;
         m_log.Post(heldElsewhere ? RunLogText::FolderLocked(folder) : RunLogText::FolderUnusable(folder));
+    } else {
+        m_history.Start();
     }
     LoadLocked();
     m_context = std::make_unique<Context>(*this);
@@ -160,6 +175,7 @@ void Engine::Shutdown() {
         if (wasAutoRunning) m_log.Post(RunLogText::AutoRunStopped());
         if (dropped) m_log.Post(RunLogText::QueuedRunsCancelled(dropped));
     }
+    m_history.Stop();  // while the lock is held, and before the screen's last lines
     m_log.Stop();
     std::lock_guard lock(m_mutex);
     m_folderLock.reset();
@@ -180,6 +196,7 @@ void Engine::TakeOverIfFreeLocked() {
     bool heldElsewhere = false;
     if (auto lock = platform::TryLockFolder(m_folder, heldElsewhere)) {
         m_folderLock = std::move(lock);
+        m_history.Start();
         m_log.Post(RunLogText::LockTakenOver());
         LoadLocked();
     }
@@ -410,12 +427,14 @@ int Engine::RunManual(const char* from, const char* to, std::string_view what, M
         if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
     }
     std::lock_guard manual(m_manualMutex);
+    int rc = KIVO_E_INTERNAL;
     try {
-        return (m_manualRunner.get()->*run)(from, to, *m_context);
+        rc = (m_manualRunner.get()->*run)(from, to, *m_context);
     } catch (...) {
         m_log.Post(RunLogText::InternalError(what));
-        return KIVO_E_INTERNAL;
     }
+    m_history.Flush();  // the run's end
+    return rc;
 }
 
 int64_t Engine::EvaluateLocked(int64_t now) {
@@ -494,6 +513,7 @@ void Engine::WaitIdle() {
         std::unique_lock lock(m_mutex);
         m_idleCv.wait(lock, [&] { return m_stopping || (m_queue.empty() && m_busy.empty()); });
     }
+    m_history.Flush();
     m_log.Flush();
 }
 
@@ -553,6 +573,7 @@ void Engine::WorkerLoop(TaskRunner& runner) {
             report = RunReport{RunOutcome::Failed, "内部错误"};
         }
         m_log.Post(RunLogText::RunEnded(label, report));
+        m_history.Flush();
 
         lock.lock();
         finish();

@@ -1,6 +1,7 @@
-// The task engine: the rule set and its file, automatic running, runs on worker threads and the run
-// log. kivo.dll is a thin C layer over one Engine; tests drive Engines directly, with an injected
-// clock, time zone and runner. Every public method may be called from any thread.
+// The task engine: the rule set and its file, automatic running, runs on worker threads, the run
+// log and, while this engine holds the data folder, the run history (logs/ in it). kivo.dll is a thin C layer
+// over one Engine; tests drive Engines directly, with an injected clock, time zone and runner. Every public
+// method may be called from any thread.
 #pragma once
 
 #include <atomic>
@@ -20,6 +21,7 @@
 
 #include "clock.h"
 #include "engine_api.h"
+#include "history_writer.h"
 #include "log_sink.h"
 #include "platform.h"
 #include "rule_store.h"
@@ -72,7 +74,8 @@ class Engine {
 
     // Makes the scheduler look at the clock now and returns once it has (tests use it with a fake clock).
     void EvaluateNow();
-    // Returns once no run is queued or running and every log line has been handed to the callback.
+    // Returns once no run is queued or running and every log line has been handed to the callback
+    // and written to the run history.
     void WaitIdle();
 
   private:
@@ -116,7 +119,8 @@ class Engine {
     const int m_workerCount;
     const std::chrono::milliseconds m_maxSleep;
 
-    LogSink m_log;
+    HistoryWriter m_history;  // started only while this engine holds the folder's lock
+    LogSink m_log{&m_history};
 
     std::mutex m_mutex;  // everything below
     bool m_started = false;

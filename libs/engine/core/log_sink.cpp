@@ -43,6 +43,11 @@ void LogSink::SetCallback(KivoLogCallback callback, void* context) {
 }
 
 void LogSink::Post(std::string line) {
+    if (m_history) m_history->Add(line);
+    Show(std::move(line));
+}
+
+void LogSink::Show(std::string line) {
     {
         std::lock_guard lock(m_mutex);
         if (m_lines.size() >= kMaxQueued) {

@@ -1,6 +1,7 @@
 // Delivers run-log lines to the registered callback from its own thread, one at a time, in order,
 // never while holding a lock an API call could need. Lines posted while no callback is registered wait
-// (up to kMaxQueued; beyond that the oldest are dropped and counted).
+// (up to kMaxQueued; beyond that the oldest are dropped and counted). Every posted line also goes to
+// the run history when it is posted, whether or not the screen ever gets it.
 #pragma once
 
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "engine_api.h"
+#include "history_writer.h"
 
 namespace kivo {
 
@@ -18,7 +20,7 @@ class LogSink {
   public:
     static constexpr size_t kMaxQueued = 4096;
 
-    LogSink() = default;
+    explicit LogSink(HistoryWriter* history = nullptr) : m_history(history) {}
     ~LogSink() { Stop(); }
     LogSink(const LogSink&) = delete;
     LogSink& operator=(const LogSink&) = delete;
@@ -29,7 +31,10 @@ class LogSink {
 
     // A line being delivered when this returns may still reach the previous callback.
     void SetCallback(KivoLogCallback callback, void* context);
+    // To the history and the screen.
     void Post(std::string line);
+    // To the screen only: the history's own faults, and lines the caller has recorded itself.
+    void Show(std::string line);
     // Waits until every queued line has been handed to the callback (at once when none is registered).
     void Flush();
 
@@ -38,6 +43,7 @@ class LogSink {
   private:
     void Deliver();
 
+    HistoryWriter* const m_history;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;

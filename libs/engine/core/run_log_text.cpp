@@ -131,4 +131,12 @@ std::string RunLogText::InternalError(std::string_view where) {
     return text;
 }
 
+std::string RunLogText::HistoryUnwritable(const std::string& folder, const std::string& reason) {
+    return "错误：无法写入运行历史 " + folder + "：" + reason + "。任务照常运行，未写入的行数在恢复后补记";
+}
+
+std::string RunLogText::HistoryLinesLost(uint64_t count) {
+    return "错误：此前有 " + std::to_string(count) + " 行运行历史未能写入";
+}
+
 }  // namespace kivo

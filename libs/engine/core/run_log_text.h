@@ -40,6 +40,9 @@ class RunLogText {
     static std::string LockTakenOver();
     static std::string LinesDropped(size_t count);
     static std::string InternalError(std::string_view where);
+    // The run history (history_writer.h): its folder could not be written; lines lost meanwhile.
+    static std::string HistoryUnwritable(const std::string& folder, const std::string& reason);
+    static std::string HistoryLinesLost(uint64_t count);
 };
 
 }  // namespace kivo

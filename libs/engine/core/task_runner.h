@@ -21,8 +21,12 @@ struct RunReport {
 class RunContext {
 public:
     virtual ~RunContext() = default;
-    // One GBK line for the run log. Failure lines contain "失败" or "错误".
+    // One GBK line for the run log (and the run history). Failure lines contain "失败" or "错误".
     virtual void Log(const std::string& line) = 0;
+    // One GBK line for the run history only, never the screen: what a run did file by file.
+    virtual void Record(const std::string& line) { (void)line; }
+    // Whether Record keeps anything, so that a runner need not compose lines nobody keeps.
+    virtual bool KeepsHistory() const { return false; }
     // True once the engine is shutting down; a runner stops at the next safe point.
     virtual bool Cancelled() const = 0;
     // Seconds since 1970-01-01 UTC, from the engine's (injectable) clock.

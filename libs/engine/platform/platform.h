@@ -1,11 +1,14 @@
 // The engine's only contact with the operating system beyond the standard library and libs/shared:
-// the data-folder lock, the system time zone and the shape of an absolute path.
+// the data-folder lock, the system time zone, the shape of an absolute path and the run history's
+// append-only files.
 // One side for Win32 (platform_win32.cpp), one for POSIX (platform_posix.cpp); no windows.h here.
 #pragma once
 
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "time_zone.h"
 
@@ -29,5 +32,44 @@ TimeZone CurrentTimeZone();
 // True for a path that does not depend on a current folder or drive:
 // Windows "X:\..." and "\\server\share..."; POSIX "/...".
 bool IsAbsolutePathText(std::string_view gbk);
+
+// Why a file operation of the run history failed; `code` is the system's own (errno, GetLastError).
+enum class IoFault { None, DiskFull, AccessDenied, NotAFolder, Other };
+struct IoStatus {
+    IoFault fault = IoFault::None;
+    long code = 0;
+    explicit operator bool() const { return fault == IoFault::None; }
+};
+
+// Creates the folder when it is missing. NotAFolder when something else has its name.
+IoStatus MakeFolder(const std::filesystem::path& folder);
+
+// A file opened for appending only: every write lands at its end, whoever else has it open
+// (readers such as an editor may open it meanwhile, and may even delete or rename it).
+class AppendFile {
+  public:
+    virtual ~AppendFile() = default;
+    // Writes data at the end; `written` is how many bytes got there (all of them on success).
+    virtual IoStatus Append(std::string_view data, size_t& written) = 0;
+    // Makes what was appended durable: FlushFileBuffers on Windows, fsync on POSIX.
+    virtual IoStatus Sync() = 0;
+};
+
+// How an opened file ends, so that the next write starts on a fresh line.
+struct AppendTail {
+    bool empty = true;
+    bool endsWithLineEnd = true;  // false: its last line was torn (a writer died mid-line)
+};
+
+// Opens the file for appending, creating it when missing. Null with `status` set on failure.
+std::unique_ptr<AppendFile> OpenAppendFile(const std::filesystem::path& file, AppendTail& tail,
+                                           IoStatus& status);
+
+// The names of the plain files in the folder: no folders, links or other reparse points, and only
+// names in ASCII. Empty when the folder cannot be read.
+std::vector<std::string> PlainFileNames(const std::filesystem::path& folder);
+
+// Removes one name from its folder (never a link's target).
+bool RemoveFileName(const std::filesystem::path& file);
 
 }  // namespace kivo::platform

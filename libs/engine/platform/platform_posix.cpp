@@ -1,7 +1,9 @@
 #include "platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +34,44 @@ std::optional<TimeZone> ZoneFromTzFile(const std::filesystem::path& file) {
     if (start == std::string::npos) return std::nullopt;
     return TimeZone::FromPosix(std::string_view(data).substr(start + 1, data.size() - start - 2));
 }
+
+IoStatus FromErrno(int e) {
+    switch (e) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return {IoFault::DiskFull, e};
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return {IoFault::AccessDenied, e};
+        case ENOTDIR:
+            return {IoFault::NotAFolder, e};
+        default:
+            return {IoFault::Other, e};
+    }
+}
+
+class PosixAppendFile final : public AppendFile {
+  public:
+    explicit PosixAppendFile(int fd) : m_fd(fd) {}
+    ~PosixAppendFile() override { ::close(m_fd); }
+
+    IoStatus Append(std::string_view data, size_t& written) override {
+        written = 0;
+        while (written < data.size()) {
+            const ssize_t n = ::write(m_fd, data.data() + written, data.size() - written);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return n < 0 ? FromErrno(errno) : IoStatus{IoFault::Other, 0};
+            written += size_t(n);
+        }
+        return {};
+    }
+    IoStatus Sync() override { return ::fsync(m_fd) == 0 ? IoStatus{} : FromErrno(errno); }
+
+  private:
+    int m_fd;
+};
 
 }  // namespace
 
@@ -65,6 +105,60 @@ TimeZone CurrentTimeZone() {
 
 bool IsAbsolutePathText(std::string_view gbk) {
     return !gbk.empty() && gbk.front() == '/';
+}
+
+IoStatus MakeFolder(const std::filesystem::path& folder) {
+    if (::mkdir(folder.c_str(), 0700) == 0) return {};
+    const int e = errno;
+    struct stat st {};
+    if (e != EEXIST) return FromErrno(e);
+    if (::stat(folder.c_str(), &st) != 0) return FromErrno(errno);
+    return S_ISDIR(st.st_mode) ? IoStatus{} : IoStatus{IoFault::NotAFolder, ENOTDIR};
+}
+
+std::unique_ptr<AppendFile> OpenAppendFile(const std::filesystem::path& file, AppendTail& tail,
+                                           IoStatus& status) {
+    const int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        status = FromErrno(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    char last = '\n';
+    int e = ::fstat(fd, &st) == 0 ? 0 : errno;
+    if (e == 0 && st.st_size > 0) {
+        const ssize_t n = ::pread(fd, &last, 1, st.st_size - 1);
+        e = n == 1 ? 0 : n < 0 ? errno : EIO;
+    }
+    if (e != 0) {
+        status = FromErrno(e);
+        ::close(fd);
+        return nullptr;
+    }
+    tail = {st.st_size == 0, last == '\n'};
+    status = {};
+    return std::make_unique<PosixAppendFile>(fd);
+}
+
+std::vector<std::string> PlainFileNames(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        bool ascii = true;
+        for (unsigned char c : name) ascii = ascii && c < 0x80;
+        if (ascii) names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool RemoveFileName(const std::filesystem::path& file) {
+    return ::unlink(file.c_str()) == 0;
 }
 
 }  // namespace kivo::platform

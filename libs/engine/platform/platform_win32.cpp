@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace kivo::platform {
 namespace {
 
@@ -24,6 +26,46 @@ bool IsAsciiLetter(char c) {
 bool IsSlash(char c) {
     return c == '\\' || c == '/';
 }
+
+IoStatus FromError(DWORD e) {
+    switch (e) {
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return {IoFault::DiskFull, long(e)};
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return {IoFault::AccessDenied, long(e)};
+        case ERROR_DIRECTORY:
+            return {IoFault::NotAFolder, long(e)};
+        default:
+            return {IoFault::Other, long(e)};
+    }
+}
+
+class WinAppendFile final : public AppendFile {
+  public:
+    explicit WinAppendFile(HANDLE h) : m_handle(h) {}
+    ~WinAppendFile() override { CloseHandle(m_handle); }
+
+    IoStatus Append(std::string_view data, size_t& written) override {
+        written = 0;
+        while (written < data.size()) {
+            const DWORD chunk = DWORD(std::min<size_t>(data.size() - written, 1u << 30));
+            DWORD done = 0;
+            if (!WriteFile(m_handle, data.data() + written, chunk, &done, nullptr))
+                return FromError(GetLastError());
+            if (done == 0) return {IoFault::Other, 0};
+            written += done;
+        }
+        return {};
+    }
+    IoStatus Sync() override { return FlushFileBuffers(m_handle) ? IoStatus{} : FromError(GetLastError()); }
+
+  private:
+    HANDLE m_handle;
+};
 
 }  // namespace
 
@@ -64,6 +106,77 @@ TimeZone CurrentTimeZone() {
 bool IsAbsolutePathText(std::string_view p) {
     if (p.size() >= 3 && IsAsciiLetter(p[0]) && p[1] == ':' && IsSlash(p[2])) return true;
     return p.size() >= 3 && IsSlash(p[0]) && IsSlash(p[1]);  // UNC and \\?\ paths
+}
+
+IoStatus MakeFolder(const std::filesystem::path& folder) {
+    if (CreateDirectoryW(folder.c_str(), nullptr)) return {};
+    const DWORD e = GetLastError();
+    if (e != ERROR_ALREADY_EXISTS) return FromError(e);
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FromError(GetLastError());
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? IoStatus{}
+                                                   : IoStatus{IoFault::NotAFolder, ERROR_DIRECTORY};
+}
+
+std::unique_ptr<AppendFile> OpenAppendFile(const std::filesystem::path& file, AppendTail& tail,
+                                           IoStatus& status) {
+    // Append data without write data: the system puts every write at the end of the file.
+    HANDLE h =
+        CreateFileW(file.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        status = FromError(GetLastError());
+        return nullptr;
+    }
+    LARGE_INTEGER size{};
+    char last = '\n';
+    DWORD e = GetFileSizeEx(h, &size) ? 0 : GetLastError();
+    if (e == 0 && size.QuadPart > 0) {
+        OVERLAPPED at{};
+        const uint64_t offset = uint64_t(size.QuadPart) - 1;
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        DWORD got = 0;
+        if (!ReadFile(h, &last, 1, &got, &at)) {
+            e = GetLastError();
+        } else if (got != 1) {
+            e = ERROR_READ_FAULT;
+        }
+    }
+    if (e != 0) {
+        status = FromError(e);
+        CloseHandle(h);
+        return nullptr;
+    }
+    tail = {size.QuadPart == 0, last == '\n'};
+    status = {};
+    return std::make_unique<WinAppendFile>(h);
+}
+
+std::vector<std::string> PlainFileNames(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE find = FindFirstFileW((folder / L"*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        std::string name;
+        for (const wchar_t* c = found.cFileName; *c; ++c) {
+            if (*c >= 0x80) {
+                name.clear();
+                break;
+            }
+            name += char(*c);
+        }
+        if (!name.empty()) names.push_back(std::move(name));
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+bool RemoveFileName(const std::filesystem::path& file) {
+    return DeleteFileW(file.c_str()) != 0;
 }
 
 }  // namespace kivo::platform

@@ -34,6 +34,7 @@ class CleanVisitor final : public RunVisitor {
           m_local(local),
           m_now(now),
           m_collect(collect),
+          m_keepsHistory(context.KeepsHistory()),
           m_totals(totals) {}
 
     bool EnterDirectory(const fs::Dir&, const fs::NativeString&, const fs::DirEntry& entry) override {
@@ -56,7 +57,7 @@ class CleanVisitor final : public RunVisitor {
                 {m_folders, entry.name, relative, entry.facts.mtime, entry.facts.size, entry.facts.id});
             return;
         }
-        Delete(parent, entry.name, entry.facts.id, entry.facts.size, relative);
+        Delete(parent, entry.name, entry.facts.id, entry.facts.size, entry.facts.mtime, relative);
     }
 
     void Failure(const fs::NativeString& relative, const fs::Status& status) override {
@@ -71,17 +72,24 @@ class CleanVisitor final : public RunVisitor {
 
     bool Stop() override { return CheckCancelled(); }
 
+    // Every deletion goes into the run history, every failure to the run log as well: the path,
+    // size and last-write time of the file.
     void Delete(const fs::Dir& parent, const fs::NativeString& name, const fs::FileId& id, uint64_t size,
-                const fs::NativeString& relative) {
+                int64_t mtime, const fs::NativeString& relative) {
         fs::Status s = AtSeam(m_options, RunnerOptions::Seam::DeleteFile, relative);
         if (s) s = parent.DeleteFile(name, &id);
         if (s) {
             ++m_totals.deleted;
             m_totals.freed += size;
+            if (m_keepsHistory) m_context.Record(FileFacts("已删除：", relative, size, mtime));
         } else if (s.error != fs::Error::NotFound) {  // already gone is what the rule wanted
-            ++m_totals.failures;
-            m_context.Log("删除失败：" + LogPath(m_root, relative) + "：" + ReasonText(s));
+            Failed(relative, size, mtime, s);
         }
+    }
+
+    void Failed(const fs::NativeString& relative, uint64_t size, int64_t mtime, const fs::Status& s) {
+        ++m_totals.failures;
+        m_context.Log(FileFacts("删除失败：", relative, size, mtime) + "：" + ReasonText(s));
     }
 
     std::vector<Candidate>& Candidates() { return m_candidates; }
@@ -92,9 +100,25 @@ class CleanVisitor final : public RunVisitor {
     const CleanConditions::LocalTime& m_local;
     int64_t m_now;
     bool m_collect;
+    bool m_keepsHistory;
     Totals& m_totals;
     std::vector<fs::NativeString> m_folders;
     std::vector<Candidate> m_candidates;
+
+    // What a line says of a file: its path, size and last-write time. One allocation: a clean records
+    // every file it deletes.
+    std::string FileFacts(std::string_view what, const fs::NativeString& relative, uint64_t size,
+                          int64_t mtime) const {
+        std::string text;
+        text.reserve(what.size() + m_root.size() + relative.size() + 64);
+        text += what;
+        AppendLogPath(text, m_root, relative);
+        text += "，";
+        text += Decimal(size);
+        text += " 字节，修改时间 ";
+        AppendCivilTime(text, m_local(mtime));
+        return text;
+    }
 };
 
 std::string Percent(uint64_t available, uint64_t total) {
@@ -177,11 +201,10 @@ RunReport Cleaner::Run(const ClearRule& rule, RunContext& context) {
                 at = &folder;
             }
             if (!s) {
-                ++totals.failures;
-                context.Log("删除失败：" + LogPath(rootGbk, c.relative) + "：" + ReasonText(s));
+                visitor.Failed(c.relative, c.size, c.mtime, s);
                 continue;
             }
-            visitor.Delete(*at, c.name, c.id, c.size, c.relative);
+            visitor.Delete(*at, c.name, c.id, c.size, c.mtime, c.relative);
         }
         if (!reached && !visitor.Cancelled() && freeSpace(available, total) &&
             !Reached(available, total, minFree)) {

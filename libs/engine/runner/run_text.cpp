@@ -1,5 +1,7 @@
 #include "run_text.h"
 
+#include <cstdio>
+
 #include "shared_files.h"
 #include "utf8_text.h"
 
@@ -35,19 +37,46 @@ std::string ReasonText(const fs::Status& status) {
     return "读写错误 (系统代码 " + std::to_string(status.code) + ")";
 }
 
+namespace {
+
+bool IsAscii(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c >= 0x80) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string LogPath(std::string_view rootGbk, const fs::NativeString& relative) {
-    std::string out(rootGbk);
-    if (relative.empty()) return out;
+    std::string out;
+    AppendLogPath(out, rootGbk, relative);
+    return out;
+}
+
+// Without a path object or a conversion for the common case: a clean records every file it deletes.
+void AppendLogPath(std::string& out, std::string_view rootGbk, const fs::NativeString& relative) {
+    out += rootGbk;
+    if (relative.empty()) return;
 #ifdef _WIN32
     const char separator = '\\';
 #else
     const char separator = '/';
 #endif
-    if (!out.empty() && out.back() != separator && out.back() != '/') out += separator;
-    return out + fs::GbkForLog(std::filesystem::path(relative));
+    if (!rootGbk.empty() && rootGbk.back() != separator && rootGbk.back() != '/') out += separator;
+#ifdef _WIN32
+    out += fs::GbkForLog(std::filesystem::path(relative));
+#else
+    if (IsAscii(relative)) {
+        out += relative;  // the native text is UTF-8, and ASCII is the same in GBK
+    } else {
+        out += GbkFromUtf8Lossy(relative);
+    }
+#endif
 }
 
 std::string GbkFromUtf8Lossy(std::string_view utf8) {
+    if (IsAscii(utf8)) return std::string(utf8);
     if (auto all = shared::GbkFromUtf8(utf8)) return *all;
     std::string out;
     size_t pos = 0;
@@ -66,6 +95,24 @@ std::string GbkFromUtf8Lossy(std::string_view utf8) {
 
 std::string Decimal(uint64_t value) {
     return std::to_string(value);
+}
+
+void AppendCivilTime(std::string& out, const fs::CivilTime& t) {
+    if (t.year < 0 || t.year > 9999) {
+        char wide[64];
+        std::snprintf(wide, sizeof wide, "%d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                      t.minute, t.second);
+        out += wide;
+        return;
+    }
+    // By hand: this runs once for every file a clean deletes.
+    char text[] = "0000-00-00 00:00:00";
+    auto put = [&](int at, int value, int digits) {
+        for (int i = at + digits - 1; i >= at; --i, value /= 10) text[i] = char('0' + value % 10);
+    };
+    put(0, t.year, 4), put(5, t.month, 2), put(8, t.day, 2);
+    put(11, t.hour, 2), put(14, t.minute, 2), put(17, t.second, 2);
+    out.append(text, sizeof text - 1);
 }
 
 fs::NativeString JoinNative(const fs::NativeString& relative, const fs::NativeString& name) {

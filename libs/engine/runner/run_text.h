@@ -14,11 +14,15 @@ std::string ReasonText(const fs::Status& status);
 
 // The path a log line shows: the rule's own GBK text, then the relative part below it.
 std::string LogPath(std::string_view rootGbk, const fs::NativeString& relative);
+void AppendLogPath(std::string& out, std::string_view rootGbk, const fs::NativeString& relative);
 
 // GBK text of a UTF-8 name; characters GBK lacks become '?'.
 std::string GbkFromUtf8Lossy(std::string_view utf8);
 
 std::string Decimal(uint64_t value);
+
+// Appends "2023-11-04 22:13:20".
+void AppendCivilTime(std::string& out, const fs::CivilTime& time);
 
 // relative + separator + name, in the platform's form.
 fs::NativeString JoinNative(const fs::NativeString& relative, const fs::NativeString& name);

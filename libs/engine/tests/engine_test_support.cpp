@@ -4,6 +4,7 @@
 #include <random>
 
 #include "civil_date.h"
+#include "shared_files.h"
 
 namespace kivo::test {
 
@@ -96,6 +97,15 @@ class ScriptedRunner final : public TaskRunner {
 
 RunnerFactory ScriptedRunners(std::shared_ptr<RunnerScript> script) {
     return [script] { return std::make_unique<ScriptedRunner>(script); };
+}
+
+std::string U8(std::u8string_view text) {
+    return std::string(text.begin(), text.end());
+}
+
+std::string FileOrMissing(const std::filesystem::path& file) {
+    std::string bytes;
+    return shared::ReadWholeFile(file, bytes) ? bytes : "<missing>";
 }
 
 int64_t Utc(int y, int mo, int d, int h, int mi, int s) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "clock.h"
@@ -69,6 +70,11 @@ struct RunnerScript {
 };
 
 RunnerFactory ScriptedRunners(std::shared_ptr<RunnerScript> script);
+
+// UTF-8 bytes of a u8 literal (plain literals here are GBK).
+std::string U8(std::u8string_view text);
+// A file's bytes, or "<missing>".
+std::string FileOrMissing(const std::filesystem::path& file);
 
 // Seconds since 1970 of a UTC civil time.
 int64_t Utc(int y, int mo, int d, int h, int mi, int s = 0);

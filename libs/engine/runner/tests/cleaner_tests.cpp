@@ -205,6 +205,10 @@ TEST(Cleaner, FreeSpaceDeletesOldestFirstUntilReached) {
                                                         "f7.log", "f8.dat", "f9.log"}));
     EXPECT_EQ(context.lines,
               std::vector<std::string>{"可用空间 50% 低于 60%，按修改时间从早到晚删除符合条件的文件"});
+    EXPECT_EQ(context.records,
+              (std::vector<std::string>{
+                  "已删除：" + Gbk(dir / "f0.dat") + "，10 字节，修改时间 2023-08-06 22:13:20",
+                  "已删除：" + Gbk(dir / "f1.log") + "，10 字节，修改时间 2023-08-07 22:13:20"}));
 }
 
 TEST(Cleaner, FreeSpaceAlreadyMetDeletesNothing) {
@@ -236,8 +240,9 @@ TEST(Cleaner, FreeSpaceOnlyDeletesFilesMeetingTheOtherConditions) {
 TEST(Cleaner, AFileThatCannotBeDeletedIsAFailureLineAndTheRunIsPartial) {
     ScratchDir dir;
     test::WriteFile(dir / "a.txt", "a");
-    test::WriteFile(dir / "locked.txt", "b");
-    test::WriteFile(dir / "z.txt", "c");
+    test::WriteFile(dir / "locked.txt", "bb");
+    test::WriteFile(dir / "z.txt", "ccc");
+    for (const char* name : {"a.txt", "locked.txt", "z.txt"}) test::SetMtime(dir / name, kNow - 10 * kDay);
     RunnerOptions options = UtcOptions();
     options.seam = [](RunnerOptions::Seam seam, const fs::NativeString& relative) {
         if (seam == RunnerOptions::Seam::DeleteFile && relative == "locked.txt")
@@ -247,9 +252,15 @@ TEST(Cleaner, AFileThatCannotBeDeletedIsAFailureLineAndTheRunIsPartial) {
     RecordingContext context;
     RunReport report = MakeFileTaskRunner(options)->RunClear(test::MakeClearRule(dir.Path()), context);
     EXPECT_EQ(report.outcome, RunOutcome::PartiallyFailed);
-    EXPECT_EQ(report.summary, "检查文件 3 个，删除 2 个，释放 2 字节，失败 1 个");
+    EXPECT_EQ(report.summary, "检查文件 3 个，删除 2 个，释放 4 字节，失败 1 个");
+    // The screen gets the failure; the history also every deletion, with size and last-write time.
     EXPECT_EQ(context.lines,
-              std::vector<std::string>{"删除失败：" + Gbk(dir / "locked.txt") + "：文件被其他程序占用"});
+              std::vector<std::string>{"删除失败：" + Gbk(dir / "locked.txt") +
+                                       "，2 字节，修改时间 2023-11-04 22:13:20：文件被其他程序占用"});
+    EXPECT_EQ(context.records,
+              (std::vector<std::string>{
+                  "已删除：" + Gbk(dir / "a.txt") + "，1 字节，修改时间 2023-11-04 22:13:20",
+                  "已删除：" + Gbk(dir / "z.txt") + "，3 字节，修改时间 2023-11-04 22:13:20"}));
     EXPECT_EQ(Files(dir.Path()), std::set<std::string>{"locked.txt"});
 }
 

@@ -18,6 +18,8 @@ namespace kivo::test {
 class RecordingContext final : public RunContext {
   public:
     void Log(const std::string& line) override { lines.push_back(line); }
+    void Record(const std::string& line) override { records.push_back(line); }
+    bool KeepsHistory() const override { return true; }
     bool Cancelled() const override { return cancelAfterChecks >= 0 && ++checks > cancelAfterChecks; }
     int64_t NowUtc() const override { return now; }
 
@@ -25,7 +27,8 @@ class RecordingContext final : public RunContext {
     std::vector<std::string> Matching(std::string_view text) const;
 
     std::vector<std::string> lines;
-    int64_t now = 1700000000;  // 2023-11-14 22:13:20 UTC
+    std::vector<std::string> records;  // the run history's own lines
+    int64_t now = 1700000000;          // 2023-11-14 22:13:20 UTC
     int cancelAfterChecks = -1;
     mutable int checks = 0;
 };
