@@ -283,7 +283,8 @@ TEST(WinClean, ALockedFileIsAFailureLineAndTheRunSaysPartial) {
     RunReport copied = MakeFileTaskRunner()->RunBackup(backup, copying);
     EXPECT_EQ(copied.outcome, RunOutcome::PartiallyFailed);
     EXPECT_EQ(copying.lines.front(), "备份失败：" + GbkOf(watched) + "\\locked.txt：文件被其他程序占用");
-    EXPECT_NE(copied.summary.find("-incomplete，文件 1 个，共 1 字节，失败 1 个"), std::string::npos)
+    EXPECT_NE(copied.summary.find("-incomplete，复制文件 1 个，共 1 字节，链接文件 0 个，失败 1 个"),
+              std::string::npos)
         << copied.summary;
 
     RecordingContext packing;
