@@ -23,8 +23,7 @@ class RunVisitor : public TreeVisitor {
   protected:
     // A folder the walk could not read, or one nested too deep: `verb` names the run ("备份", "清理"),
     // `leftOut` what became of the folder's contents.
-    void LogUnreadableFolder(std::string_view verb, const fs::NativeString& relative,
-                             const fs::Status& status) {
+    void LogUnreadableFolder(std::string_view verb, const fs::NativeString& relative, const fs::Status& status) {
         m_context.Log(std::string(verb) + "失败：无法读取目录 " + LogPath(m_root, relative) + "：" +
                       ReasonText(status));
     }
