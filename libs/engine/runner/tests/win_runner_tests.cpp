@@ -294,6 +294,57 @@ TEST(WinClean, ALockedFileIsAFailureLineAndTheRunSaysPartial) {
     CloseHandle(lock);
 }
 
+DWORD LinkCount(const std::wstring& path) {
+    HANDLE h = CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool got = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return got ? info.nNumberOfLinks : 0;
+}
+
+TEST(WinBackupSet, AnUnchangedFileIsLinkedAndARewriteWithItsOldTimeIsCopied) {
+    WinScratch scratch;
+    const std::wstring source = scratch / L"源";
+    MakeDir(source);
+    Write(source + L"\\same.txt", "unchanged");
+    Write(source + L"\\rewritten.txt", "original");
+    BackupRule rule{};
+    rule.rule_id = 4;
+    rule.enabled = 1;
+    WriteField(rule.description, "backup");
+    WriteField(rule.source_path, GbkOf(source));
+    WriteField(rule.backup_path, GbkOf(scratch / L"备份"));
+    RecordingContext context;
+    context.now = 1700000000;
+    RunnerOptions options = test::UtcOptions();
+    ASSERT_EQ(MakeFileTaskRunner(options)->RunBackup(rule, context).outcome, RunOutcome::Succeeded);
+
+    // Same size, same last-write time to the tick: only the change time shows the rewrite.
+    HANDLE h = CreateFileW(Long(source + L"\\rewritten.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FILETIME written;
+    ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
+    Sleep(20);
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(h, "REWRITE!", 8, &done, nullptr));
+    ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &written));
+    CloseHandle(h);
+
+    context.now += 60;
+    RunReport second = MakeFileTaskRunner(options)->RunBackup(rule, context);
+    const std::wstring first = scratch / L"备份\\kivo-4-20231114-221320\\源",
+                       next = scratch / L"备份\\kivo-4-20231114-221420\\源";
+    EXPECT_EQ(second.summary, "备份到 " + GbkOf(scratch / L"备份") +
+                                  "\\kivo-4-20231114-221420，复制文件 1 个，共 8 字节，链接文件 1 个");
+    EXPECT_EQ(LinkCount(next + L"\\same.txt"), 2u);
+    EXPECT_EQ(LinkCount(next + L"\\rewritten.txt"), 1u);
+    EXPECT_EQ(Read(next + L"\\rewritten.txt"), "REWRITE!");
+    EXPECT_EQ(Read(first + L"\\rewritten.txt"), "original");
+    EXPECT_TRUE(context.lines.empty()) << context.lines.front();
+}
+
 TEST(WinPaths, PathsOf300CharactersAndChineseNamesWork) {
     WinScratch scratch;
     const std::wstring source = scratch / L"源";
