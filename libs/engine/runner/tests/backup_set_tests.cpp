@@ -78,6 +78,14 @@ TEST(BackupSet, ASingleFileSourceIsCopiedAlone) {
     const auto set = dir / "bk/kivo-5-20231114-221320";
     EXPECT_EQ(Names(set), (std::set<std::string>{".kivo-manifest", ".kivo-set", "one.txt"}));
     EXPECT_EQ(test::ReadFile(set / "one.txt"), "only me");
+
+    // Unchanged, it is linked the next time.
+    context.now += 60;
+    RunReport again = MakeFileTaskRunner(UtcOptions())
+                          ->RunBackup(test::MakeBackupRule(5, dir / "one.txt", dir / "bk"), context);
+    EXPECT_EQ(again.summary, "备份到 " + Gbk(dir / "bk/kivo-5-20231114-221420") +
+                                 "，复制文件 0 个，共 0 字节，链接文件 1 个");
+    EXPECT_EQ(std::filesystem::hard_link_count(set / "one.txt"), 2u);
 }
 
 TEST(BackupSet, RetentionRemovesOnlyTheRulesOwnExpiredSets) {
