@@ -62,8 +62,8 @@ struct Facts {
 
 #ifdef _WIN32
 inline constexpr std::string_view kClockName = "100ns-since-1601";
-// The directory entry of an NTFS file can lag behind the file while a program still writes it; only
-// its own handle tells the present.
+// NTFS updates only the directory entry a file was written through, and that one lazily: another
+// hard link's entry can show old times and size for good. Only the file's own handle tells the present.
 inline constexpr bool kListingIsCurrent = false;
 // Each written file is flushed on its own; there is no flush of a whole volume short of an
 // administrator's volume handle.
@@ -97,6 +97,9 @@ class File {
     // Writes all n bytes at offset.
     Status WriteAt(uint64_t offset, const void* data, size_t n);
     Status GetFacts(Facts& out) const;
+    // The facts without the id: kind, size and times. Cheaper where asking for the volume is not
+    // (Wine answers it from the mount table, some 70 us a file).
+    Status GetState(Facts& out) const;
     Status SetMtime(int64_t mtime);
     // Makes the data durable before the file takes its final name. On POSIX this is deferred to one
     // Dir::SyncVolume call per run; on Windows it flushes now.

@@ -197,6 +197,10 @@ Status File::GetFacts(Facts& out) const {
     return {};
 }
 
+Status File::GetState(Facts& out) const {
+    return GetFacts(out);  // fstat has it all at once
+}
+
 Status File::SetMtime(int64_t mtime) {
     struct timespec times[2];
     times[0].tv_sec = 0;

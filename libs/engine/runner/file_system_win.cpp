@@ -43,6 +43,7 @@ constexpr NTSTATUS kStatusTooManyLinks = NTSTATUS(0xC0000265L);
 constexpr FILE_INFORMATION_CLASS kFileIdFullDirectoryInformation = FILE_INFORMATION_CLASS(38);
 constexpr FILE_INFORMATION_CLASS kFileAttributeTagInformation = FILE_INFORMATION_CLASS(35);
 constexpr FILE_INFORMATION_CLASS kFileBasicInformation = FILE_INFORMATION_CLASS(4);
+constexpr FILE_INFORMATION_CLASS kFileStandardInformation = FILE_INFORMATION_CLASS(5);
 constexpr FILE_INFORMATION_CLASS kFileRenameInformation = FILE_INFORMATION_CLASS(10);
 constexpr FILE_INFORMATION_CLASS kFileLinkInformation = FILE_INFORMATION_CLASS(11);
 constexpr FILE_INFORMATION_CLASS kFileDispositionInformation = FILE_INFORMATION_CLASS(13);
@@ -68,6 +69,12 @@ struct IdFullDirInfo {
 struct BasicInfo {
     LARGE_INTEGER CreationTime, LastAccessTime, LastWriteTime, ChangeTime;
     ULONG FileAttributes;
+};
+
+struct StandardInfo {
+    LARGE_INTEGER AllocationSize, EndOfFile;
+    ULONG NumberOfLinks;
+    BOOLEAN DeletePending, Directory;
 };
 
 // FILE_LINK_INFORMATION; the same layout as a rename's.
@@ -198,6 +205,24 @@ Status FactsOfHandle(HANDLE h, Facts& out) {
     out.mtime = UnixFromFileTime(out.writeTicks);
     out.changeTicks = basic.ChangeTime.QuadPart;
     out.id = {info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return {};
+}
+
+// The facts that the file's own record holds, without the volume's serial number.
+Status StateOfHandle(HANDLE h, Facts& out) {
+    BasicInfo basic{};
+    StandardInfo standard{};
+    IO_STATUS_BLOCK io;
+    NTSTATUS s = NtQueryInformationFile(h, &io, &basic, sizeof basic, kFileBasicInformation);
+    if (NT_SUCCESS(s))
+        s = NtQueryInformationFile(h, &io, &standard, sizeof standard, kFileStandardInformation);
+    if (!NT_SUCCESS(s)) return FromNt(s);
+    out = Facts();
+    out.kind = KindOf(basic.FileAttributes);
+    out.size = uint64_t(standard.EndOfFile.QuadPart);
+    out.writeTicks = basic.LastWriteTime.QuadPart;
+    out.mtime = UnixFromFileTime(out.writeTicks);
+    out.changeTicks = basic.ChangeTime.QuadPart;
     return {};
 }
 
@@ -396,6 +421,10 @@ Status File::WriteAt(uint64_t offset, const void* data, size_t n) {
 
 Status File::GetFacts(Facts& out) const {
     return FactsOfHandle(m_handle, out);
+}
+
+Status File::GetState(Facts& out) const {
+    return StateOfHandle(m_handle, out);
 }
 
 Status File::SetMtime(int64_t mtime) {
@@ -646,7 +675,7 @@ Status Dir::LinkFile(const NativeString& name, const Dir& from, const NativeStri
                               kNonDirectoryFile, h);
     if (!NT_SUCCESS(s)) return FromNt(s).error == Error::NotFound ? Status{} : FromNt(s);  // nothing to link
     Facts facts;
-    Status result = FactsOfHandle(h, facts);
+    Status result = StateOfHandle(h, facts);
     if (result && facts.kind == Kind::File && accept(facts)) {
         const size_t bytes = offsetof(LinkInfo, FileName) + (name.size() + 1) * sizeof(wchar_t);
         std::unique_ptr<char[]> buffer(new char[bytes]());
