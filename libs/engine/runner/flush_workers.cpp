@@ -8,6 +8,9 @@ namespace {
 
 // Enough to keep every worker busy; few enough that open handles stay few.
 constexpr size_t kMaxWaiting = 256;
+// A sleeping worker is woken for this many copies at a time, not for each: under Wine every wake-up
+// is a round trip to the server, as dear as the flush itself on a fast disk.
+constexpr size_t kWakeBatch = 16;
 
 }  // namespace
 
@@ -27,19 +30,30 @@ void FlushWorkers::Add(Copy copy) {
         Flush(copy, order);
         return;
     }
-    m_room.wait(lock, [&] { return m_waiting.size() < kMaxWaiting; });
+    if (m_waiting.size() >= kMaxWaiting) {
+        m_producerWaiting = true;
+        m_room.wait(lock, [&] { return m_waiting.size() < kMaxWaiting; });
+        m_producerWaiting = false;
+    }
     m_waiting.emplace_back(order, std::move(copy));
-    m_ready.notify_one();
+    if (m_idle > 0 && m_waiting.size() >= kWakeBatch) m_ready.notify_one();
 }
 
 void FlushWorkers::Work() {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_ready.wait(lock, [&] { return m_closing || !m_waiting.empty(); });
-        if (m_waiting.empty()) return;
+        if (m_waiting.empty()) {
+            if (m_closing) return;
+            ++m_idle;
+            m_ready.wait(lock, [&] { return m_closing || m_waiting.size() >= kWakeBatch; });
+            --m_idle;
+            continue;
+        }
         auto [order, copy] = std::move(m_waiting.front());
         m_waiting.pop_front();
-        m_room.notify_one();
+        if (m_producerWaiting) m_room.notify_one();
+        // Another sleeper joins in while there is plenty to do.
+        if (m_idle > 0 && m_waiting.size() >= kWakeBatch) m_ready.notify_one();
         lock.unlock();
         Flush(copy, order);
         copy = Copy();  // closes the file outside the lock

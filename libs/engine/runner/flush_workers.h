@@ -55,6 +55,8 @@ class FlushWorkers {
     std::vector<std::pair<size_t, Failure>> m_failures;
     std::vector<std::thread> m_threads;
     size_t m_added = 0;
+    int m_idle = 0;  // workers asleep
+    bool m_producerWaiting = false;
     bool m_closing = false;
     bool m_lostFailure = false;  // a failure could not be recorded for want of memory
 };

@@ -1,5 +1,7 @@
 // Benchmarks of the file runner against the tools an operator would otherwise use, in one run:
 //   a backup set of 20,000 small files vs cp -a, of one big file vs cp;
+//   a second set of the unchanged small-file tree, and one after 1% of its files changed, vs cp -a,
+//   and the disk space the second set takes beside the first (du of both);
 //   a clean of 100,000 aged files vs find -mtime +N -delete;
 //   .bkp pack and restore vs zip -r and unzip, on the small-file tree.
 // Each figure is the best of KIVO_BENCH_RUNS runs (default 3). Environment:
@@ -12,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +118,38 @@ void MakeSmallTree(const stdfs::path& root, long files) {
     }
 }
 
+// Rewrites every hundredth file (a different one each round) with new content of another size.
+void ChangeSome(const stdfs::path& root, long files, long round) {
+    for (long i = round % 100; i < files; i += 100) {
+        const stdfs::path file = root / Numbered("d", i / 200) / Numbered("e", i % 5) / (Numbered("f", i) + ".txt");
+        std::ofstream(file, std::ios::binary | std::ios::trunc)
+            << Content(1001 + (i * 37 + round) % 7000, uint32_t(i + round * 7919));
+    }
+}
+
+// The sets in a backup folder, by name.
+std::vector<stdfs::path> SetsIn(const stdfs::path& backup) {
+    std::vector<stdfs::path> sets;
+    for (const auto& e : stdfs::directory_iterator(backup)) sets.push_back(e.path());
+    std::sort(sets.begin(), sets.end());
+    return sets;
+}
+
+// Bytes on disk of each folder as `du` counts them together: a file with several links counts once,
+// in the first folder that holds it.
+std::vector<uint64_t> DiskUse(const std::vector<stdfs::path>& folders) {
+    std::string command = "du -s -B1";
+    for (const stdfs::path& f : folders) command += " " + Quote(f);
+    std::vector<uint64_t> out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        unsigned long long bytes = 0;
+        char rest[4096];
+        while (std::fscanf(pipe, "%llu %4095[^\n]", &bytes, rest) == 2) out.push_back(bytes);
+        ::pclose(pipe);
+    }
+    return out;
+}
+
 void MakeBigFile(const stdfs::path& path, long megabytes) {
     std::ofstream out(path, std::ios::binary);
     std::vector<uint64_t> block(1 << 17);  // 1 MiB
@@ -204,6 +239,27 @@ int main() {
         runs, [] {}, [&] { Shell("cp -a " + Quote(small) + " " + Quote(fresh("copy")) + " && sync"); });
     Row("backup set, small files", "cp -a", setTime, cpTime);
     Row("backup set, small files", "cp -a && sync", setTime, cpSyncTime);
+
+    // One rule's sets in one folder: each links what is unchanged since the one before.
+    const stdfs::path history = fresh("history");
+    auto nextSet = [&] {
+        expect(runner->RunBackup(Rule(small, history), context).outcome == kivo::RunOutcome::Succeeded,
+               "linked set");
+    };
+    nextSet();
+    const double secondTime = Best(runs, [] {}, nextSet);
+    long round = 0;
+    const double changedTime = Best(
+        runs, [&] { ChangeSome(small, smallFiles, ++round); }, nextSet);
+    Row("second set, unchanged small files", "cp -a", secondTime, cpTime);
+    Row("set after 1% of the small files changed", "cp -a", changedTime, cpTime);
+    const std::vector<stdfs::path> sets = SetsIn(history);
+    const std::vector<uint64_t> use = DiskUse({sets[0], sets[1]});
+    if (use.size() == 2) {
+        std::printf("%-44s kivo %8.1f MB     first set      %8.1f MB     ratio %5.3f\n",
+                    "  disk space of the second set (du of both)", use[1] / 1e6, use[0] / 1e6,
+                    double(use[1]) / double(use[0]));
+    }
 
     const stdfs::path bkp = base / "small.bkp", zipFile = base / "small.zip";
     const double packTime = Best(

@@ -6,13 +6,14 @@
 // Each figure is the best of KIVO_BENCH_RUNS runs (default 3). Environment:
 //   KIVO_BENCH_DIR    where the trees are made (a POSIX path such as /dev/shm, or a Windows one)
 //   KIVO_BENCH_FILES  number of small files (default 5000)
-//   KIVO_BENCH_WORKERS  further flush-worker counts to compare, comma-separated (default "1,2,8")
+//   KIVO_BENCH_WORKERS  further flush-worker counts to compare, comma-separated (default "1,2,8,16")
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,15 +37,10 @@ long EnvNumber(const char* name, long fallback) {
     return v && *v ? std::strtol(v, nullptr, 10) : fallback;
 }
 
-double Best(int runs, const std::function<void()>& work) {
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        best =
-            std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
+double Seconds(const std::function<void()>& work) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 std::wstring Widen(const std::string& ascii) {
@@ -106,6 +102,33 @@ bool Run(const std::wstring& program, std::wstring line) {
     return code == 0;
 }
 
+// Kilobytes of the host's page cache still waiting to be written, read from Wine's Z: drive; -1 where
+// there is no such file (not under Wine).
+long UnwrittenKb() {
+    HANDLE h =
+        CreateFileW(L"Z:\\proc\\meminfo", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    std::string text(8192, '\0');
+    DWORD got = 0;
+    ReadFile(h, text.data(), DWORD(text.size()), &got, nullptr);
+    CloseHandle(h);
+    text.resize(got);
+    long total = 0;
+    for (const char* key : {"\nDirty:", "\nWriteback:"}) {
+        const size_t at = text.find(key);
+        if (at != std::string::npos) total += std::strtol(text.c_str() + at + std::strlen(key), nullptr, 10);
+    }
+    return total;
+}
+
+// Every run starts with nothing of an earlier run's still to be written, as the native bench's sync():
+// the host's sync is started (Wine runs POSIX programs but cannot wait for them), then awaited.
+void Settle() {
+    if (UnwrittenKb() < 0) return;
+    Run(L"Z:\\bin\\sync", L"sync");
+    for (int i = 0; i < 600 && UnwrittenKb() > 1024; ++i) Sleep(50);
+}
+
 BackupRule Rule(const std::wstring& source, const std::wstring& backup) {
     BackupRule rule{};
     rule.rule_id = 1;
@@ -143,36 +166,54 @@ int main() {
         }
     };
 
-    // Every run writes to a fresh folder, so that no tool pays for another's clean-up.
+    // The variants take turns within each round, so that the disk's moods fall on all of them alike;
+    // every run writes to a fresh folder, so that no tool pays for another's clean-up.
+    struct Variant {
+        std::string label;
+        std::function<void()> run;
+        double best = 1e30;
+    };
+    std::vector<Variant> variants;
     const std::wstring xcopy = L"C:\\windows\\system32\\xcopy.exe";
-    const double xcopyTime = Best(runs, [&] {
-        if (!Run(xcopy, L"xcopy \"" + source + L"\" \"" + fresh(L"xcopy") + L"\" /E /I /K /Q")) {
-            std::fprintf(stderr, "xcopy failed\n");
-            std::exit(1);
-        }
-    });
-    kivo::RunnerOptions shipped;
-    const double setTime = Best(runs, [&] { set(shipped, fresh(L"sets")); });
-    char label[64];
-    std::snprintf(label, sizeof label, "first set, %d flush workers (as shipped)", shipped.flushWorkers);
-    Row(label, "xcopy /E /I /K", setTime, xcopyTime);
-    kivo::RunnerOptions inline_ = shipped;
-    inline_.flushWorkers = 0;
-    Row("first set, each file flushed before the next", "xcopy /E /I /K",
-        Best(runs, [&] { set(inline_, fresh(L"sets")); }), xcopyTime);
-    const char* workers = std::getenv("KIVO_BENCH_WORKERS");
-    for (std::string list = workers && *workers ? workers : "1,2,8"; !list.empty();) {
-        const size_t comma = list.find(',');
+    variants.push_back(
+        {"xcopy /E /I /K", [&] {
+             if (!Run(xcopy, L"xcopy \"" + source + L"\" \"" + fresh(L"xcopy") + L"\" /E /I /K /Q")) {
+                 std::fprintf(stderr, "xcopy failed\n");
+                 std::exit(1);
+             }
+         }});
+    const kivo::RunnerOptions shipped;
+    auto withWorkers = [&](int workers) {
         kivo::RunnerOptions options = shipped;
-        options.flushWorkers = std::atoi(list.substr(0, comma).c_str());
+        options.flushWorkers = workers;
+        return options;
+    };
+    std::vector<kivo::RunnerOptions> options = {shipped, withWorkers(0)};
+    variants.push_back({"first set, " + std::to_string(shipped.flushWorkers) + " flush workers (as shipped)",
+                        [&] { set(options[0], fresh(L"sets")); }});
+    variants.push_back(
+        {"first set, each file flushed before the next", [&] { set(options[1], fresh(L"sets")); }});
+    const char* workers = std::getenv("KIVO_BENCH_WORKERS");
+    for (std::string list = workers && *workers ? workers : "1,2,8,16"; !list.empty();) {
+        const size_t comma = list.find(',');
+        options.push_back(withWorkers(std::atoi(list.substr(0, comma).c_str())));
         list = comma == std::string::npos ? std::string() : list.substr(comma + 1);
-        std::snprintf(label, sizeof label, "first set, %d flush workers", options.flushWorkers);
-        Row(label, "xcopy /E /I /K", Best(runs, [&] { set(options, fresh(L"sets")); }), xcopyTime);
+    }
+    for (size_t i = 2; i < options.size(); ++i) {
+        variants.push_back({"first set, " + std::to_string(options[i].flushWorkers) + " flush workers",
+                            [&, i] { set(options[i], fresh(L"sets")); }});
     }
     const std::wstring history = fresh(L"history");
     set(shipped, history);
-    Row("second set, unchanged tree (links)", "xcopy /E /I /K", Best(runs, [&] { set(shipped, history); }),
-        xcopyTime);
+    variants.push_back({"second set, unchanged tree (links)", [&] { set(shipped, history); }});
+    for (int round = 0; round < runs; ++round) {
+        for (Variant& v : variants) {
+            Settle();
+            v.best = std::min(v.best, Seconds(v.run));
+        }
+    }
+    for (size_t i = 1; i < variants.size(); ++i)
+        Row(variants[i].label.c_str(), "xcopy /E /I /K", variants[i].best, variants[0].best);
 
     // Wine's own rmdir removes the trees; it reaches the POSIX folder and does not follow links.
     Run(L"C:\\windows\\system32\\cmd.exe", L"cmd /c rmdir /s /q \"" + base + L"\"");
