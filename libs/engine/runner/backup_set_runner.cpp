@@ -66,7 +66,7 @@ class SetFileWriter {
   private:
     bool Link(const fs::NativeString& name, const fs::Facts& now, const fs::Dir& to, const fs::Dir& previous,
               const fs::NativeString& relative, const std::string& key) {
-        if (!MayLink() || !previous.IsOpen()) return false;
+        if (!MayLink() || !previous.IsOpen() || now.kind != fs::Kind::File) return false;
         const ManifestEntry* recorded = m_previous->Find(key);
         if (!recorded || !SameAsRecorded(*recorded, now)) return false;
         // The old copy must still look as the backup left it, so that one edited in place inside its
@@ -246,6 +246,7 @@ std::vector<OwnSet> OwnSets(const fs::Dir& folder, int32_t ruleId) {
 struct PreviousSet {
     fs::Dir top;
     BackupManifest manifest;
+    std::string text;  // the manifest as stored
 };
 
 std::optional<PreviousSet> OpenPreviousSet(const fs::Dir& backup, const std::vector<OwnSet>& sets,
@@ -281,7 +282,8 @@ std::optional<PreviousSet> OpenPreviousSet(const fs::Dir& backup, const std::vec
     }
     if (!s) return copyAll("无法读取上次的备份 " + where + " 的文件清单（" + ReasonText(s) + "）");
     text.resize(got);
-    switch (BackupManifest::Parse(text, previous.manifest)) {
+    previous.text = std::move(text);
+    switch (BackupManifest::Parse(previous.text, previous.manifest)) {
         case ManifestProblem::None:
             break;
         case ManifestProblem::Newer:
@@ -297,9 +299,15 @@ std::optional<PreviousSet> OpenPreviousSet(const fs::Dir& backup, const std::vec
 
 // The manifest goes in last, made durable with the copies, so that a set named complete always
 // has the record of what it holds.
-fs::Status WriteManifest(const fs::Dir& set, const BackupManifest& manifest) {
+fs::Status WriteManifest(const fs::Dir& set, const BackupManifest& manifest, const PreviousSet* previous) {
     const std::string text = manifest.Text();
     const fs::NativeString name = fs::NativeFromAscii(kSetManifestName);
+    // Nothing changed: the last set's manifest says it all, and a link to it costs no space.
+    if (previous && previous->text == text) {
+        bool linked = false;
+        auto same = [&](const fs::Facts& stored) { return stored.size == text.size(); };
+        if (set.LinkFile(name, previous->top, name, same, linked) && linked) return {};
+    }
     fs::File file;
     fs::Status s = set.CreateFile(name, file);
     if (!s) return s;
@@ -464,13 +472,13 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
         discard();
         return Failed("没有文件备份成功，失败 " + Decimal(totals.failures) + " 个");
     }
-    previous.reset();
-    if (fs::Status m = WriteManifest(*set, manifest); !m) {
+    if (fs::Status m = WriteManifest(*set, manifest, previous ? &*previous : nullptr); !m) {
         // The set itself is whole; only the next run loses what it could have linked.
         context.Log("无法写入文件清单 " +
                     LogPath(LogPath(backupGbk, tempName), fs::NativeFromAscii(kSetManifestName)) + "：" +
                     ReasonText(m) + "，下次备份将复制全部文件");
     }
+    previous.reset();
     // Every copy is on disk before the set takes a name that says it is complete.
     s = backup.SyncVolume();
     fs::NativeString finalName = baseName;

@@ -121,7 +121,8 @@ void MakeSmallTree(const stdfs::path& root, long files) {
 // Rewrites every hundredth file (a different one each round) with new content of another size.
 void ChangeSome(const stdfs::path& root, long files, long round) {
     for (long i = round % 100; i < files; i += 100) {
-        const stdfs::path file = root / Numbered("d", i / 200) / Numbered("e", i % 5) / (Numbered("f", i) + ".txt");
+        const stdfs::path file =
+            root / Numbered("d", i / 200) / Numbered("e", i % 5) / (Numbered("f", i) + ".txt");
         std::ofstream(file, std::ios::binary | std::ios::trunc)
             << Content(1001 + (i * 37 + round) % 7000, uint32_t(i + round * 7919));
     }
@@ -139,7 +140,10 @@ std::vector<stdfs::path> SetsIn(const stdfs::path& backup) {
 // in the first folder that holds it.
 std::vector<uint64_t> DiskUse(const std::vector<stdfs::path>& folders) {
     std::string command = "du -s -B1";
-    for (const stdfs::path& f : folders) command += " " + Quote(f);
+    for (const stdfs::path& f : folders) {
+        command += ' ';
+        command += Quote(f);
+    }
     std::vector<uint64_t> out;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         unsigned long long bytes = 0;
@@ -247,14 +251,15 @@ int main() {
                "linked set");
     };
     nextSet();
-    const double secondTime = Best(runs, [] {}, nextSet);
+    const double secondTime = Best(
+        runs, [] {}, nextSet);
     long round = 0;
     const double changedTime = Best(
         runs, [&] { ChangeSome(small, smallFiles, ++round); }, nextSet);
     Row("second set, unchanged small files", "cp -a", secondTime, cpTime);
     Row("set after 1% of the small files changed", "cp -a", changedTime, cpTime);
-    const std::vector<stdfs::path> sets = SetsIn(history);
-    const std::vector<uint64_t> use = DiskUse({sets[0], sets[1]});
+    const std::vector<stdfs::path> taken = SetsIn(history);
+    const std::vector<uint64_t> use = DiskUse({taken[0], taken[1]});
     if (use.size() == 2) {
         std::printf("%-44s kivo %8.1f MB     first set      %8.1f MB     ratio %5.3f\n",
                     "  disk space of the second set (du of both)", use[1] / 1e6, use[0] / 1e6,

@@ -86,6 +86,7 @@ TEST(BackupSet, ASingleFileSourceIsCopiedAlone) {
     EXPECT_EQ(again.summary, "备份到 " + Gbk(dir / "bk/kivo-5-20231114-221420") +
                                  "，复制文件 0 个，共 0 字节，链接文件 1 个");
     EXPECT_EQ(std::filesystem::hard_link_count(set / "one.txt"), 2u);
+    EXPECT_EQ(std::filesystem::hard_link_count(set / ".kivo-manifest"), 2u);  // nothing new to record
 }
 
 TEST(BackupSet, RetentionRemovesOnlyTheRulesOwnExpiredSets) {
