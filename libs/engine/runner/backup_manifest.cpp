@@ -5,12 +5,17 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "shared_files.h"
+#include "zip_format.h"
 
 namespace kivo {
 namespace {
 
 constexpr std::string_view kMagic = "kivo backup manifest\n";
+
+// CRC-32 as the stores use it, by zlib's faster table.
+uint32_t Checksum(std::string_view text) {
+    return zip::Crc32(text.data(), text.size());
+}
 
 bool NeedsEscape(unsigned char c) {
     return c < 0x21 || c == 0x7F || c == '%';
@@ -215,7 +220,7 @@ std::string BackupManifest::Text() const {
         out += Hex8(e.crc);
         out += '\n';
     }
-    out += "crc=" + Hex8(shared::Crc32(out)) + "\n";
+    out += "crc=" + Hex8(Checksum(out)) + "\n";
     return out;
 }
 
@@ -235,7 +240,7 @@ ManifestProblem BackupManifest::Parse(std::string_view text, BackupManifest& out
     uint32_t crc = 0;
     if (last == std::string_view::npos ||
         !Field(text.substr(last + 1, text.size() - last - 2), "crc", value) || !ParseHex8(value, crc) ||
-        shared::Crc32(text.substr(0, last + 1)) != crc) {
+        Checksum(text.substr(0, last + 1)) != crc) {
         return ManifestProblem::Damaged;
     }
     const size_t bodyStart = size_t(rest.data() - text.data());

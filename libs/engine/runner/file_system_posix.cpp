@@ -418,19 +418,18 @@ Status Dir::Rename(const NativeString& name, const Dir& to, const NativeString& 
     return {};
 }
 
+// Linked first and checked after, on the new name: that is the very file linked, and no one else can
+// swap it in a folder that is ours.
 Status Dir::LinkFile(const NativeString& name, const Dir& from, const NativeString& fromName,
                      const std::function<bool(const Facts&)>& accept, bool& linked) const {
     linked = false;
     if (!ValidName(name) || !ValidName(fromName)) return {Error::NameInvalid, 0};
-    struct stat st;
-    if (::fstatat(from.m_fd, fromName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? Status{} : LastError();  // nothing there to link
-    const Facts facts = FactsOf(st);
-    if (facts.kind != Kind::File || !accept(facts)) return {};
     // linkat without AT_SYMLINK_FOLLOW links the entry itself, never what a link points to.
     if (::linkat(from.m_fd, fromName.c_str(), m_fd, name.c_str(), 0) != 0) {
         const int e = errno;
         switch (e) {
+            case ENOENT:
+                return {};  // nothing there to link
             case EXDEV:
             case EPERM:  // the file system has no hard links (vfat, exfat)
             case EOPNOTSUPP:
@@ -444,10 +443,14 @@ Status Dir::LinkFile(const NativeString& name, const Dir& from, const NativeStri
                 return FromErrno(e);
         }
     }
-    // The old name may have been swapped between the check and the link: keep the link only if it
-    // is the file that was checked.
-    struct stat made;
-    if (::fstatat(m_fd, name.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0 || !(FactsOf(made).id == facts.id)) {
+    struct stat st;
+    if (::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        const Status s = LastError();
+        ::unlinkat(m_fd, name.c_str(), 0);
+        return s;
+    }
+    const Facts facts = FactsOf(st);
+    if (facts.kind != Kind::File || !accept(facts)) {
         ::unlinkat(m_fd, name.c_str(), 0);
         return {};
     }
