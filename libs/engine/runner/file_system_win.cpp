@@ -35,10 +35,6 @@ constexpr NTSTATUS kStatusNotADirectory = NTSTATUS(0xC0000103L);
 constexpr NTSTATUS kStatusDirectoryNotEmpty = NTSTATUS(0xC0000101L);
 constexpr NTSTATUS kStatusDiskFull = NTSTATUS(0xC000007FL);
 constexpr NTSTATUS kStatusBufferOverflow = NTSTATUS(0x80000005L);
-constexpr NTSTATUS kStatusInvalidDeviceRequest = NTSTATUS(0xC0000010L);
-constexpr NTSTATUS kStatusNotSupported = NTSTATUS(0xC00000BBL);
-constexpr NTSTATUS kStatusNotSameDevice = NTSTATUS(0xC00000D4L);
-constexpr NTSTATUS kStatusTooManyLinks = NTSTATUS(0xC0000265L);
 
 constexpr FILE_INFORMATION_CLASS kFileIdFullDirectoryInformation = FILE_INFORMATION_CLASS(38);
 constexpr FILE_INFORMATION_CLASS kFileAttributeTagInformation = FILE_INFORMATION_CLASS(35);
@@ -639,18 +635,9 @@ Status Dir::Rename(const NativeString& name, const Dir& to, const NativeString& 
 
 namespace {
 
-// Why a volume refused a hard link: a whole kind of refusal, or this file's own limit.
+// Why a volume refused a hard link: a whole kind of refusal (STATUS_NOT_SUPPORTED,
+// STATUS_INVALID_DEVICE_REQUEST, STATUS_NOT_SAME_DEVICE, by their Win32 codes), or this file's own limit.
 Status LinkRefusal(NTSTATUS s) {
-    switch (s) {
-        case kStatusNotSupported:
-        case kStatusInvalidDeviceRequest:
-        case kStatusNotSameDevice:
-            return {Error::NotSupported, long(s)};
-        case kStatusTooManyLinks:
-            return {Error::TooManyLinks, long(s)};
-        default:
-            break;
-    }
     switch (RtlNtStatusToDosError(s)) {
         case ERROR_NOT_SUPPORTED:
         case ERROR_INVALID_FUNCTION:

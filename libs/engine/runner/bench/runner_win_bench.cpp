@@ -18,30 +18,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "engine_api.h"
 #include "runner_options.h"
 #include "shared_files.h"
 
 namespace {
 
-class BenchContext final : public kivo::RunContext {
-  public:
-    void Log(const std::string& line) override { lines.push_back(line); }
-    bool Cancelled() const override { return false; }
-    int64_t NowUtc() const override { return int64_t(::time(nullptr)); }
-    std::vector<std::string> lines;
-};
-
-long EnvNumber(const char* name, long fallback) {
-    const char* v = std::getenv(name);
-    return v && *v ? std::strtol(v, nullptr, 10) : fallback;
-}
-
-double Seconds(const std::function<void()>& work) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using kivo::bench::BenchContext;
+using kivo::bench::EnvNumber;
+using kivo::bench::Seconds;
 
 std::wstring Widen(const std::string& ascii) {
     return std::wstring(ascii.begin(), ascii.end());

@@ -203,6 +203,16 @@ ClearRule CleanRule(const std::wstring& folder) {
     return rule;
 }
 
+BackupRule BackupSetRule(const std::wstring& source, const std::wstring& backup) {
+    BackupRule rule{};
+    rule.rule_id = 4;
+    rule.enabled = 1;
+    WriteField(rule.description, "backup");
+    WriteField(rule.source_path, GbkOf(source));
+    WriteField(rule.backup_path, GbkOf(backup));
+    return rule;
+}
+
 TEST(WinClean, JunctionAndDirectoryLinkToACanarySurviveADeleteEverythingRule) {
     WinScratch scratch;
     const std::wstring watched = scratch / L"watched", canary = scratch / L"canary";
@@ -240,12 +250,7 @@ TEST(WinClean, JunctionAndDirectoryLinkToACanarySurviveADeleteEverythingRule) {
     EXPECT_EQ(Tree(canary), before);
 
     // A backup does not follow them either.
-    BackupRule backup{};
-    backup.rule_id = 4;
-    backup.enabled = 1;
-    WriteField(backup.description, "backup");
-    WriteField(backup.source_path, GbkOf(watched));
-    WriteField(backup.backup_path, GbkOf(scratch / L"bk"));
+    const BackupRule backup = BackupSetRule(watched, scratch / L"bk");
     Write(watched + L"\\kept.txt", "k");
     RecordingContext copying;
     EXPECT_EQ(MakeFileTaskRunner()->RunBackup(backup, copying).outcome, RunOutcome::Succeeded);
@@ -272,12 +277,7 @@ TEST(WinClean, ALockedFileIsAFailureLineAndTheRunSaysPartial) {
     EXPECT_TRUE(Exists(watched + L"\\locked.txt"));
 
     // The same file in a backup set and in a manual backup.
-    BackupRule backup{};
-    backup.rule_id = 4;
-    backup.enabled = 1;
-    WriteField(backup.description, "backup");
-    WriteField(backup.source_path, GbkOf(watched));
-    WriteField(backup.backup_path, GbkOf(scratch / L"bk"));
+    const BackupRule backup = BackupSetRule(watched, scratch / L"bk");
     Write(watched + L"\\b.txt", "b");
     RecordingContext copying;
     RunReport copied = MakeFileTaskRunner()->RunBackup(backup, copying);
@@ -309,12 +309,7 @@ TEST(WinBackupSet, AnUnchangedFileIsLinkedAndARewriteWithItsOldTimeIsCopied) {
     MakeDir(source);
     Write(source + L"\\same.txt", "unchanged");
     Write(source + L"\\rewritten.txt", "original");
-    BackupRule rule{};
-    rule.rule_id = 4;
-    rule.enabled = 1;
-    WriteField(rule.description, "backup");
-    WriteField(rule.source_path, GbkOf(source));
-    WriteField(rule.backup_path, GbkOf(scratch / L"备份"));
+    const BackupRule rule = BackupSetRule(source, scratch / L"备份");
     RecordingContext context;
     context.now = 1700000000;
     RunnerOptions options = test::UtcOptions();
@@ -360,12 +355,7 @@ TEST(WinPaths, PathsOf300CharactersAndChineseNamesWork) {
     Write(source + L"\\top.txt", "top");
 
     // A backup set, then a manual backup and restore of the same tree.
-    BackupRule backup{};
-    backup.rule_id = 4;
-    backup.enabled = 1;
-    WriteField(backup.description, "backup");
-    WriteField(backup.source_path, GbkOf(source));
-    WriteField(backup.backup_path, GbkOf(scratch / L"备份"));
+    const BackupRule backup = BackupSetRule(source, scratch / L"备份");
     RecordingContext copying;
     RunReport copied = MakeFileTaskRunner()->RunBackup(backup, copying);
     ASSERT_EQ(copied.outcome, RunOutcome::Succeeded) << copied.summary;
