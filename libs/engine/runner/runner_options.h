@@ -21,11 +21,6 @@ struct RunnerOptions {
     std::function<fs::CivilTime(int64_t)> localTime = fs::LocalFromUtc;
     // Seconds between the progress lines of a manual backup or restore.
     int progressSeconds = 5;
-    // How a backup set's copies reach the disk before the set is named complete: each file flushed on
-    // its own by flushWorkers threads, so that copying never waits for a flush (0: each file before
-    // the next is copied), or one SyncVolume for all.
-    bool flushEachFile = fs::kFlushEachFile;
-    int flushWorkers = 4;
 
     // Test seam for faults a test cannot cause for real (a locked file on POSIX, a file that changes
     // while it is read, a volume without hard links): called at these points with the path below the
@@ -33,6 +28,12 @@ struct RunnerOptions {
     // file and return success. Flush is called on a flush worker's thread.
     enum class Seam { OpenSource, SourceOpened, CreateCopy, DeleteFile, Link, Flush };
     std::function<fs::Status(Seam, const fs::NativeString& relative)> seam;
+
+    // How a backup set's copies reach the disk before the set is named complete: each file flushed on
+    // its own by flushWorkers threads, so that copying never waits for a flush (0: each file before
+    // the next is copied), or one SyncVolume for all.
+    bool flushEachFile = fs::kFlushEachFile;
+    int flushWorkers = 4;
 };
 
 inline fs::Status AtSeam(const RunnerOptions& options, RunnerOptions::Seam seam,
