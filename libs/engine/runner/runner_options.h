@@ -1,5 +1,5 @@
-// What tests and benchmarks may replace in the file runner: the free-space probe, local time and the
-// fault seam. The defaults are the real ones.
+// What tests and benchmarks may replace in the file runner: the free-space probe, local time, the
+// fault seam and how a backup set's copies are flushed. The defaults are the real ones.
 #pragma once
 
 #include <cstdint>
