@@ -25,14 +25,16 @@ for t in "${targets[@]}"; do
   binary[$t]="$build/fuzz/bin/$t"
   corpus[$t]="$root/fuzz/corpus/$t"
 done
-# The archive reader's target lives with the runner, as a project of its own.
+# The archive and manifest readers' targets live with the runner, as a project of its own.
 runner_fuzz="$root/libs/engine/runner/fuzz"
 if [ -f "$runner_fuzz/CMakeLists.txt" ]; then
   CC=clang CXX=clang++ cmake -S "$runner_fuzz" -B "$build/fuzz-runner" >/dev/null
-  cmake --build "$build/fuzz-runner" -j"$jobs" --target kivo_zip_reader_fuzz >/dev/null
-  targets+=(kivo_zip_reader_fuzz)
+  cmake --build "$build/fuzz-runner" -j"$jobs" --target kivo_zip_reader_fuzz kivo_manifest_fuzz >/dev/null
+  targets+=(kivo_zip_reader_fuzz kivo_manifest_fuzz)
   binary[kivo_zip_reader_fuzz]="$build/fuzz-runner/kivo_zip_reader_fuzz"
   corpus[kivo_zip_reader_fuzz]="$runner_fuzz/corpus"
+  binary[kivo_manifest_fuzz]="$build/fuzz-runner/kivo_manifest_fuzz"
+  corpus[kivo_manifest_fuzz]="$runner_fuzz/manifest_corpus"
 fi
 if [ $# -gt 0 ]; then targets=("$@"); fi
 # Build only, so that a caller can build while it does something else and run the targets later.
@@ -64,7 +66,7 @@ for t in "${targets[@]}"; do
     -artifact_prefix="$scratch/$t/")
   case $t in
     rule_store_fuzz) options+=(-max_len=20000) ;;
-    kivo_zip_reader_fuzz) options+=(-max_len=65536) ;;
+    kivo_zip_reader_fuzz | kivo_manifest_fuzz) options+=(-max_len=65536) ;;
   esac
   times >"$scratch/times.before"
   start=$(date +%s)

@@ -2,7 +2,8 @@
 //   kivo-<rule id>-<YYYYMMDD>-<HHMMSS>[-<n>][-incomplete][.tmp]
 // local time of the run; -<n> when a set of that second exists; -incomplete when some files failed;
 // .tmp while the set is written (or being removed). Inside each set a mark file ".kivo-set" names the
-// rule and the UTC time of the run, so retention only ever touches sets that are provably the rule's.
+// rule and the UTC time of the run, so retention only ever touches sets that are provably the rule's;
+// beside it ".kivo-manifest" records what the set holds (backup_manifest.h).
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 namespace kivo {
 
 constexpr std::string_view kSetMarkName = ".kivo-set";
+constexpr std::string_view kSetManifestName = ".kivo-manifest";
 
 std::string SetBaseName(int32_t ruleId, const fs::CivilTime& local, int sequence);
 

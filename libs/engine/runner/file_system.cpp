@@ -1,22 +1,36 @@
 // The part of the platform layer that both sides share: it needs no system call of its own.
 #include "file_system.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <memory>
 
 namespace kivo::fs {
 
-Status File::CopyThroughBuffer(const File& from, uint64_t n, uint64_t& copied) {
+// Through a buffer rather than the kernel's own copy, because the backup records the CRC-32 of what
+// it copied and the data passes here anyway.
+Status File::CopyFrom(const File& from, uint64_t n, uint64_t& copied, uint32_t& crc) {
     constexpr size_t kBuffer = 1 << 20;
-    if (copied >= n) return {};
-    std::unique_ptr<char[]> buffer(new char[kBuffer]);
+    constexpr uint64_t kWriteBackPiece = 64u << 20;
+    copied = 0;
+    crc = uint32_t(::crc32(0, nullptr, 0));
+    if (n == 0) return {};
+    const size_t size = size_t(std::min<uint64_t>(n, kBuffer));
+    std::unique_ptr<char[]> buffer(new char[size]);
+    uint64_t handed = 0;
     while (copied < n) {
-        const size_t want = size_t(std::min<uint64_t>(n - copied, kBuffer));
+        const size_t want = size_t(std::min<uint64_t>(n - copied, size));
         size_t got = 0;
         if (Status s = from.ReadAt(copied, buffer.get(), want, got); !s) return s;
         if (got == 0) return {};  // the source is shorter than n
         if (Status s = WriteAt(copied, buffer.get(), got); !s) return s;
+        crc = uint32_t(::crc32(crc, reinterpret_cast<const Bytef*>(buffer.get()), uInt(got)));
         copied += got;
+        if (copied - handed >= kWriteBackPiece) {
+            StartWriteBack(handed, copied - handed);
+            handed = copied;
+        }
     }
     return {};
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,8 @@ enum class Error {
     Exists,
     NotEmpty,
     NameInvalid,
+    NotSupported,  // the volume or share cannot do this (a hard link on FAT32, exFAT, many shares)
+    TooManyLinks,  // the file has as many hard links as its volume allows
     Io,
 };
 
@@ -50,7 +53,26 @@ struct Facts {
     uint64_t size = 0;
     int64_t mtime = 0;  // seconds since 1970-01-01 UTC
     FileId id;
+    // The last-write and change times exactly as the volume keeps them, in kClockName's ticks, so that
+    // a rewrite within the same second still shows. changeTicks is 0 where the volume keeps no change
+    // time (FAT32, exFAT, some shares).
+    int64_t writeTicks = 0;
+    int64_t changeTicks = 0;
 };
+
+#ifdef _WIN32
+inline constexpr std::string_view kClockName = "100ns-since-1601";
+// NTFS updates only the directory entry a file was written through, and that one lazily: another
+// hard link's entry can show old times and size for good. Only the file's own handle tells the present.
+inline constexpr bool kListingIsCurrent = false;
+// Each written file is flushed on its own; there is no flush of a whole volume short of an
+// administrator's volume handle.
+inline constexpr bool kFlushEachFile = true;
+#else
+inline constexpr std::string_view kClockName = "ns-since-1970";
+inline constexpr bool kListingIsCurrent = true;  // every entry is an fstatat of the file itself
+inline constexpr bool kFlushEachFile = false;    // one Dir::SyncVolume covers every file
+#endif
 
 struct DirEntry {
     NativeString name;
@@ -75,21 +97,25 @@ class File {
     // Writes all n bytes at offset.
     Status WriteAt(uint64_t offset, const void* data, size_t n);
     Status GetFacts(Facts& out) const;
+    // The facts without the id: kind, size and times. Cheaper where asking for the volume is not
+    // (Wine answers it from the mount table, some 70 us a file).
+    Status GetState(Facts& out) const;
     Status SetMtime(int64_t mtime);
     // Makes the data durable before the file takes its final name. On POSIX this is deferred to one
     // Dir::SyncVolume call per run; on Windows it flushes now.
     Status MakeDurable();
     // Flushes this one file to disk now.
     Status Sync();
-    // Copies n bytes from the start of `from` to the start of this new file, in the kernel where it can.
-    // copied tells how far it got; a short source leaves copied < n with success.
-    Status CopyFrom(const File& from, uint64_t n, uint64_t& copied);
+    // Copies n bytes from the start of `from` to the start of this new file, and gives the CRC-32 of
+    // what it copied. copied tells how far it got; a short source leaves copied < n with success.
+    Status CopyFrom(const File& from, uint64_t n, uint64_t& copied, uint32_t& crc);
     void Close();
 
   private:
     friend class Dir;
-    // The rest from `copied` on, through a buffer: where the system has no copy of its own.
-    Status CopyThroughBuffer(const File& from, uint64_t n, uint64_t& copied);
+    // Hands the written range to the disk without waiting for it (POSIX), so that the one
+    // SyncVolume before a backup is named complete finds little left to write.
+    void StartWriteBack(uint64_t offset, uint64_t n);
 
 #ifdef _WIN32
     void* m_handle = nullptr;
@@ -133,6 +159,12 @@ class Dir {
     // Renames a child into another folder of the same volume; replace allows taking an existing
     // file's place (never a folder's).
     Status Rename(const NativeString& name, const Dir& to, const NativeString& toName, bool replace) const;
+    // Gives the file fromName of `from` the further name `name` in this folder (a hard link), if
+    // `accept` approves of the facts of the very file that would be linked; linked says whether it
+    // was (not when fromName is gone). A link is refused with NotSupported where the volume or share has
+    // none, TooManyLinks at the file's limit. Neither name is ever followed through a link.
+    Status LinkFile(const NativeString& name, const Dir& from, const NativeString& fromName,
+                    const std::function<bool(const Facts&)>& accept, bool& linked) const;
     Status FreeSpace(uint64_t& available, uint64_t& total) const;
     // Makes every file written on this volume durable (POSIX; a no-op where files flush themselves).
     Status SyncVolume() const;

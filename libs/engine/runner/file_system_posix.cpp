@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 
@@ -59,6 +60,16 @@ Status LastError() {
     return FromErrno(errno);
 }
 
+// Nanoseconds since 1970; times beyond the year 2262 saturate.
+int64_t Ticks(const struct timespec& t) {
+    int64_t ticks = 0;
+    if (__builtin_mul_overflow(int64_t(t.tv_sec), int64_t(1000000000), &ticks) ||
+        __builtin_add_overflow(ticks, int64_t(t.tv_nsec), &ticks)) {
+        return t.tv_sec < 0 ? INT64_MIN : INT64_MAX;
+    }
+    return ticks;
+}
+
 Facts FactsOf(const struct stat& st) {
     Facts f;
     if (S_ISREG(st.st_mode)) {
@@ -73,6 +84,8 @@ Facts FactsOf(const struct stat& st) {
     f.size = st.st_size > 0 ? uint64_t(st.st_size) : 0;
     f.mtime = int64_t(st.st_mtim.tv_sec);
     f.id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    f.writeTicks = Ticks(st.st_mtim);
+    f.changeTicks = Ticks(st.st_ctim);
     return f;
 }
 
@@ -184,6 +197,10 @@ Status File::GetFacts(Facts& out) const {
     return {};
 }
 
+Status File::GetState(Facts& out) const {
+    return GetFacts(out);  // fstat has it all at once
+}
+
 Status File::SetMtime(int64_t mtime) {
     struct timespec times[2];
     times[0].tv_sec = 0;
@@ -203,31 +220,12 @@ Status File::Sync() {
     return {};
 }
 
-Status File::CopyFrom(const File& from, uint64_t n, uint64_t& copied) {
-    copied = 0;
+void File::StartWriteBack(uint64_t offset, uint64_t n) {
 #ifdef __linux__
-    // Big files go in pieces, each handed to the disk as soon as it is copied, so that the one
-    // SyncVolume before the backup is named complete finds little left to write.
-    constexpr uint64_t kPiece = 64u << 20;
-    loff_t in = 0, out = 0;
-    while (copied < n) {
-        if (copied >= kPiece)
-            ::sync_file_range(m_fd, loff_t(copied - kPiece), loff_t(kPiece), SYNC_FILE_RANGE_WRITE);
-        size_t chunk = size_t(std::min<uint64_t>(n - copied, kPiece));
-        ssize_t r = ::copy_file_range(from.m_fd, &in, m_fd, &out, chunk, 0);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            if (copied == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
-                                errno == EBADF)) {
-                break;  // not offered here: copy through a buffer
-            }
-            return LastError();
-        }
-        if (r == 0) return {};  // the source is shorter than n
-        copied += uint64_t(r);
-    }
+    ::sync_file_range(m_fd, loff_t(offset), loff_t(n), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset, (void)n;
 #endif
-    return CopyThroughBuffer(from, n, copied);
 }
 
 // ---- Dir ----
@@ -417,6 +415,46 @@ Status Dir::Rename(const NativeString& name, const Dir& to, const NativeString& 
         return {Error::IsDirectory, 0};
     }
     if (::renameat(m_fd, name.c_str(), to.m_fd, toName.c_str()) != 0) return LastError();
+    return {};
+}
+
+// Linked first and checked after, on the new name: that is the very file linked, and no one else can
+// swap it in a folder that is ours.
+Status Dir::LinkFile(const NativeString& name, const Dir& from, const NativeString& fromName,
+                     const std::function<bool(const Facts&)>& accept, bool& linked) const {
+    linked = false;
+    if (!ValidName(name) || !ValidName(fromName)) return {Error::NameInvalid, 0};
+    // linkat without AT_SYMLINK_FOLLOW links the entry itself, never what a link points to.
+    if (::linkat(from.m_fd, fromName.c_str(), m_fd, name.c_str(), 0) != 0) {
+        const int e = errno;
+        switch (e) {
+            case ENOENT:
+                return {};  // nothing there to link
+            case EXDEV:
+            case EPERM:  // the file system has no hard links (vfat, exfat)
+            case EOPNOTSUPP:
+#if ENOTSUP != EOPNOTSUPP
+            case ENOTSUP:
+#endif
+                return {Error::NotSupported, e};
+            case EMLINK:
+                return {Error::TooManyLinks, e};
+            default:
+                return FromErrno(e);
+        }
+    }
+    struct stat st;
+    if (::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        const Status s = LastError();
+        ::unlinkat(m_fd, name.c_str(), 0);
+        return s;
+    }
+    const Facts facts = FactsOf(st);
+    if (facts.kind != Kind::File || !accept(facts)) {
+        ::unlinkat(m_fd, name.c_str(), 0);
+        return {};
+    }
+    linked = true;
     return {};
 }
 

@@ -38,7 +38,10 @@ constexpr NTSTATUS kStatusBufferOverflow = NTSTATUS(0x80000005L);
 
 constexpr FILE_INFORMATION_CLASS kFileIdFullDirectoryInformation = FILE_INFORMATION_CLASS(38);
 constexpr FILE_INFORMATION_CLASS kFileAttributeTagInformation = FILE_INFORMATION_CLASS(35);
+constexpr FILE_INFORMATION_CLASS kFileBasicInformation = FILE_INFORMATION_CLASS(4);
+constexpr FILE_INFORMATION_CLASS kFileStandardInformation = FILE_INFORMATION_CLASS(5);
 constexpr FILE_INFORMATION_CLASS kFileRenameInformation = FILE_INFORMATION_CLASS(10);
+constexpr FILE_INFORMATION_CLASS kFileLinkInformation = FILE_INFORMATION_CLASS(11);
 constexpr FILE_INFORMATION_CLASS kFileDispositionInformation = FILE_INFORMATION_CLASS(13);
 constexpr FS_INFORMATION_CLASS kFileFsSizeInformation = FS_INFORMATION_CLASS(3);
 
@@ -56,6 +59,25 @@ struct IdFullDirInfo {
     ULONG FileNameLength;
     ULONG EaSize;
     LARGE_INTEGER FileId;
+    WCHAR FileName[1];
+};
+
+struct BasicInfo {
+    LARGE_INTEGER CreationTime, LastAccessTime, LastWriteTime, ChangeTime;
+    ULONG FileAttributes;
+};
+
+struct StandardInfo {
+    LARGE_INTEGER AllocationSize, EndOfFile;
+    ULONG NumberOfLinks;
+    BOOLEAN DeletePending, Directory;
+};
+
+// FILE_LINK_INFORMATION; the same layout as a rename's.
+struct LinkInfo {
+    BOOLEAN ReplaceIfExists;
+    HANDLE RootDirectory;
+    ULONG FileNameLength;
     WCHAR FileName[1];
 };
 
@@ -166,11 +188,37 @@ Kind KindOf(DWORD attributes) {
 Status FactsOfHandle(HANDLE h, Facts& out) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) return LastError();
+    // The change time is only in the basic information.
+    BasicInfo basic{};
+    IO_STATUS_BLOCK io;
+    if (NTSTATUS s = NtQueryInformationFile(h, &io, &basic, sizeof basic, kFileBasicInformation);
+        !NT_SUCCESS(s))
+        return FromNt(s);
     out.kind = KindOf(info.dwFileAttributes);
     out.size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    out.mtime = UnixFromFileTime((int64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                                 info.ftLastWriteTime.dwLowDateTime);
+    out.writeTicks =
+        (int64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+    out.mtime = UnixFromFileTime(out.writeTicks);
+    out.changeTicks = basic.ChangeTime.QuadPart;
     out.id = {info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return {};
+}
+
+// The facts that the file's own record holds, without the volume's serial number.
+Status StateOfHandle(HANDLE h, Facts& out) {
+    BasicInfo basic{};
+    StandardInfo standard{};
+    IO_STATUS_BLOCK io;
+    NTSTATUS s = NtQueryInformationFile(h, &io, &basic, sizeof basic, kFileBasicInformation);
+    if (NT_SUCCESS(s))
+        s = NtQueryInformationFile(h, &io, &standard, sizeof standard, kFileStandardInformation);
+    if (!NT_SUCCESS(s)) return FromNt(s);
+    out = Facts();
+    out.kind = KindOf(basic.FileAttributes);
+    out.size = uint64_t(standard.EndOfFile.QuadPart);
+    out.writeTicks = basic.LastWriteTime.QuadPart;
+    out.mtime = UnixFromFileTime(out.writeTicks);
+    out.changeTicks = basic.ChangeTime.QuadPart;
     return {};
 }
 
@@ -247,6 +295,8 @@ Status ListHandle(HANDLE folder, const NativeString* only, std::vector<DirEntry>
                 f.kind = KindOf(e->FileAttributes);
                 f.size = uint64_t(e->EndOfFile.QuadPart);
                 f.mtime = UnixFromFileTime(e->LastWriteTime.QuadPart);
+                f.writeTicks = e->LastWriteTime.QuadPart;
+                f.changeTicks = e->ChangeTime.QuadPart;
                 f.id = {self.dwVolumeSerialNumber, uint64_t(e->FileId.QuadPart)};
                 out.push_back({std::move(name), f});
             }
@@ -369,6 +419,10 @@ Status File::GetFacts(Facts& out) const {
     return FactsOfHandle(m_handle, out);
 }
 
+Status File::GetState(Facts& out) const {
+    return StateOfHandle(m_handle, out);
+}
+
 Status File::SetMtime(int64_t mtime) {
     const int64_t t = FileTimeFromUnix(mtime);
     FILETIME ft{DWORD(t & 0xFFFFFFFF), DWORD(uint64_t(t) >> 32)};
@@ -385,10 +439,7 @@ Status File::Sync() {
     return {};
 }
 
-Status File::CopyFrom(const File& from, uint64_t n, uint64_t& copied) {
-    copied = 0;
-    return CopyThroughBuffer(from, n, copied);
-}
+void File::StartWriteBack(uint64_t, uint64_t) {}  // the flush before the rename does it
 
 // ---- Dir ----
 
@@ -578,6 +629,56 @@ Status Dir::Rename(const NativeString& name, const Dir& to, const NativeString& 
     std::copy(toName.begin(), toName.end(), info->FileName);
     IO_STATUS_BLOCK io;
     Status result = FromNt(NtSetInformationFile(h, &io, info, ULONG(bytes), kFileRenameInformation));
+    CloseHandle(h);
+    return result;
+}
+
+namespace {
+
+// Why a volume refused a hard link: a whole kind of refusal (STATUS_NOT_SUPPORTED,
+// STATUS_INVALID_DEVICE_REQUEST, STATUS_NOT_SAME_DEVICE, by their Win32 codes), or this file's own limit.
+Status LinkRefusal(NTSTATUS s) {
+    switch (RtlNtStatusToDosError(s)) {
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_NOT_SAME_DEVICE:
+            return {Error::NotSupported, long(s)};
+        case ERROR_TOO_MANY_LINKS:
+            return {Error::TooManyLinks, long(s)};
+        default:
+            return FromNt(s);
+    }
+}
+
+}  // namespace
+
+// The check and the link act on one handle, so the file checked is the file linked.
+Status Dir::LinkFile(const NativeString& name, const Dir& from, const NativeString& fromName,
+                     const std::function<bool(const Facts&)>& accept, bool& linked) const {
+    linked = false;
+    if (!ValidName(name) || !ValidName(fromName)) return {Error::NameInvalid, 0};
+    HANDLE h;
+    NTSTATUS s = OpenRelative(from.m_handle, fromName, FILE_READ_ATTRIBUTES, kShareAll, kFileOpen,
+                              kNonDirectoryFile, h);
+    if (!NT_SUCCESS(s)) return FromNt(s).error == Error::NotFound ? Status{} : FromNt(s);  // nothing to link
+    Facts facts;
+    Status result = StateOfHandle(h, facts);
+    if (result && facts.kind == Kind::File && accept(facts)) {
+        const size_t bytes = offsetof(LinkInfo, FileName) + (name.size() + 1) * sizeof(wchar_t);
+        std::unique_ptr<char[]> buffer(new char[bytes]());
+        auto* info = reinterpret_cast<LinkInfo*>(buffer.get());
+        info->ReplaceIfExists = FALSE;
+        info->RootDirectory = m_handle;
+        info->FileNameLength = ULONG(name.size() * sizeof(wchar_t));
+        std::copy(name.begin(), name.end(), info->FileName);
+        IO_STATUS_BLOCK io;
+        s = NtSetInformationFile(h, &io, info, ULONG(bytes), kFileLinkInformation);
+        if (NT_SUCCESS(s)) {
+            linked = true;
+        } else {
+            result = LinkRefusal(s);
+        }
+    }
     CloseHandle(h);
     return result;
 }

@@ -31,6 +31,10 @@ std::string ReasonText(const fs::Status& status) {
             return "目录不为空";
         case fs::Error::NameInvalid:
             return "名称无效";
+        case fs::Error::NotSupported:
+            return "所在的卷不支持此操作";
+        case fs::Error::TooManyLinks:
+            return "硬链接数已达上限";
         case fs::Error::Io:
             break;
     }

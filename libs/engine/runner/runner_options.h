@@ -1,5 +1,5 @@
-// What tests and benchmarks may replace in the file runner: the free-space probe, local time and the
-// fault seam. The defaults are the real ones.
+// What tests and benchmarks may replace in the file runner: the free-space probe, local time, the
+// fault seam and how a backup set's copies are flushed. The defaults are the real ones.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +24,17 @@ struct RunnerOptions {
     int progressSeconds = 2;
 
     // Test seam for faults a test cannot cause for real (a locked file on POSIX, a file that changes
-    // while it is read): called at these points with the path below the run's root. A failed status
-    // is taken as the operation's own failure; a test may also change the file and return success.
-    enum class Seam { OpenSource, SourceOpened, CreateCopy, DeleteFile };
+    // while it is read, a volume without hard links): called at these points with the path below the
+    // run's root. A failed status is taken as the operation's own failure; a test may also change the
+    // file and return success. Flush is called on a flush worker's thread.
+    enum class Seam { OpenSource, SourceOpened, CreateCopy, DeleteFile, Link, Flush };
     std::function<fs::Status(Seam, const fs::NativeString& relative)> seam;
+
+    // How a backup set's copies reach the disk before the set is named complete: each file flushed on
+    // its own by flushWorkers threads, so that copying never waits for a flush (0: each file before
+    // the next is copied), or one SyncVolume for all.
+    bool flushEachFile = fs::kFlushEachFile;
+    int flushWorkers = 4;
 };
 
 inline fs::Status AtSeam(const RunnerOptions& options, RunnerOptions::Seam seam,

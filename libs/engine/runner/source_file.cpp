@@ -15,7 +15,7 @@ std::optional<std::string> OpenSourceFile(const RunnerOptions& options, const fs
 
 std::optional<std::string> SourceFactsBefore(const RunnerOptions& options, const fs::File& in,
                                              const fs::NativeString& relative, fs::Facts& before) {
-    fs::Status s = in.GetFacts(before);
+    fs::Status s = in.GetState(before);
     if (s) s = AtSeam(options, RunnerOptions::Seam::SourceOpened, relative);
     if (s) return std::nullopt;
     return ReasonText(s);
@@ -26,7 +26,8 @@ const char* ChangedWhileRead(const fs::File& in, const fs::Facts& before) {
     size_t got = 0;
     if (in.ReadAt(before.size, &extra, 1, got) && got > 0) return "文件在备份过程中变大";
     fs::Facts after;
-    if (in.GetFacts(after) && (after.size != before.size || after.mtime != before.mtime))
+    if (in.GetState(after) && (after.size != before.size || after.writeTicks != before.writeTicks ||
+                               after.changeTicks != before.changeTicks))
         return "文件在备份过程中被修改";
     return nullptr;
 }

@@ -110,7 +110,7 @@ TEST(HistoryOfRuns, FollowsACleanRunAndABackupRunLineByLine) {
         U8(u8"2024-07-01 10:00:05 备份失败：") + d + U8(u8"/y.txt：文件被其他程序占用"),
         U8(u8"2024-07-01 10:00:05 本次备份不完整，保留所有旧备份"),
         U8(u8"2024-07-01 10:00:05 备份规则 2「备份文档」运行部分失败：备份到 ") + sets +
-            U8(u8"/kivo-2-20240701-100005-incomplete，文件 1 个，共 5 字节，失败 1 个"),
+            U8(u8"/kivo-2-20240701-100005-incomplete，复制文件 1 个，共 5 字节，链接文件 0 个，失败 1 个"),
     };
     std::string tail;
     const std::vector<std::string> lines = SplitLines(FileOrMissing(data / "logs" / "2024-07-01.log"), &tail);

@@ -1,5 +1,7 @@
 // Benchmarks of the file runner against the tools an operator would otherwise use, in one run:
 //   a backup set of 20,000 small files vs cp -a, of one big file vs cp;
+//   a second set of the unchanged small-file tree, and one after 1% of its files changed, vs cp -a,
+//   and the disk space the second set takes beside the first (du of both);
 //   a clean of 100,000 aged files vs find -mtime +N -delete, and with the run history on vs off;
 //   .bkp pack and restore vs zip -r and unzip, on the small-file tree.
 // Each figure is the best of KIVO_BENCH_RUNS runs (default 3). Environment:
@@ -12,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "clock.h"
 #include "engine_api.h"
 #include "history_writer.h"
@@ -31,13 +35,9 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-class BenchContext final : public kivo::RunContext {
-  public:
-    void Log(const std::string& line) override { lines.push_back(line); }
-    bool Cancelled() const override { return false; }
-    int64_t NowUtc() const override { return int64_t(::time(nullptr)); }
-    std::vector<std::string> lines;
-};
+using kivo::bench::BenchContext;
+using kivo::bench::EnvNumber;
+using kivo::bench::Seconds;
 
 // A run's lines as the engine keeps them: every line and every deletion into the run history.
 class HistoryContext final : public kivo::RunContext {
@@ -52,17 +52,6 @@ class HistoryContext final : public kivo::RunContext {
   private:
     kivo::HistoryWriter& m_history;
 };
-
-long EnvNumber(const char* name, long fallback) {
-    const char* v = std::getenv(name);
-    return v && *v ? std::strtol(v, nullptr, 10) : fallback;
-}
-
-double Seconds(const std::function<void()>& work) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // Best of n runs; prepare (untimed) runs before each, and every run starts with nothing waiting to
 // be written, so that no run pays for an earlier one's writes.
@@ -129,6 +118,42 @@ void MakeSmallTree(const stdfs::path& root, long files) {
         std::ofstream(dir / (Numbered("f", i) + ".txt"), std::ios::binary)
             << Content(1000 + (i * 37) % 7000, uint32_t(i));
     }
+}
+
+// Rewrites every hundredth file (a different one each round) with new content of another size.
+void ChangeSome(const stdfs::path& root, long files, long round) {
+    for (long i = round % 100; i < files; i += 100) {
+        const stdfs::path file =
+            root / Numbered("d", i / 200) / Numbered("e", i % 5) / (Numbered("f", i) + ".txt");
+        std::ofstream(file, std::ios::binary | std::ios::trunc)
+            << Content(1001 + (i * 37 + round) % 7000, uint32_t(i + round * 7919));
+    }
+}
+
+// The sets in a backup folder, by name.
+std::vector<stdfs::path> SetsIn(const stdfs::path& backup) {
+    std::vector<stdfs::path> sets;
+    for (const auto& e : stdfs::directory_iterator(backup)) sets.push_back(e.path());
+    std::sort(sets.begin(), sets.end());
+    return sets;
+}
+
+// Bytes on disk of each folder as `du` counts them together: a file with several links counts once,
+// in the first folder that holds it.
+std::vector<uint64_t> DiskUse(const std::vector<stdfs::path>& folders) {
+    std::string command = "du -s -B1";
+    for (const stdfs::path& f : folders) {
+        command += ' ';
+        command += Quote(f);
+    }
+    std::vector<uint64_t> out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        unsigned long long bytes = 0;
+        char rest[4096];
+        while (std::fscanf(pipe, "%llu %4095[^\n]", &bytes, rest) == 2) out.push_back(bytes);
+        ::pclose(pipe);
+    }
+    return out;
 }
 
 void MakeBigFile(const stdfs::path& path, long megabytes) {
@@ -220,6 +245,28 @@ int main() {
         runs, [] {}, [&] { Shell("cp -a " + Quote(small) + " " + Quote(fresh("copy")) + " && sync"); });
     Row("backup set, small files", "cp -a", setTime, cpTime);
     Row("backup set, small files", "cp -a && sync", setTime, cpSyncTime);
+
+    // One rule's sets in one folder: each links what is unchanged since the one before.
+    const stdfs::path history = fresh("history");
+    auto nextSet = [&] {
+        expect(runner->RunBackup(Rule(small, history), context).outcome == kivo::RunOutcome::Succeeded,
+               "linked set");
+    };
+    nextSet();
+    const double secondTime = Best(
+        runs, [] {}, nextSet);
+    long round = 0;
+    const double changedTime = Best(
+        runs, [&] { ChangeSome(small, smallFiles, ++round); }, nextSet);
+    Row("second set, unchanged small files", "cp -a", secondTime, cpTime);
+    Row("set after 1% of the small files changed", "cp -a", changedTime, cpTime);
+    const std::vector<stdfs::path> taken = SetsIn(history);
+    const std::vector<uint64_t> use = DiskUse({taken[0], taken[1]});
+    if (use.size() == 2) {
+        std::printf("%-44s kivo %8.1f MB     first set      %8.1f MB     ratio %5.3f\n",
+                    "  disk space of the second set (du of both)", use[1] / 1e6, use[0] / 1e6,
+                    double(use[1]) / double(use[0]));
+    }
 
     const stdfs::path bkp = base / "small.bkp", zipFile = base / "small.zip";
     const double packTime = Best(

@@ -53,7 +53,7 @@ TEST(BackupSet, CopiesTheSourceIntoOneNewCompleteSet) {
     ASSERT_EQ(report.outcome, RunOutcome::Succeeded) << report.summary;
     EXPECT_EQ(Names(dir / "bk"), std::set<std::string>{"kivo-5-20231114-221320"});
     const auto set = dir / "bk/kivo-5-20231114-221320";
-    EXPECT_EQ(report.summary, "备份到 " + Gbk(set) + "，文件 4 个，共 100011 字节");
+    EXPECT_EQ(report.summary, "备份到 " + Gbk(set) + "，复制文件 4 个，共 100011 字节，链接文件 0 个");
     EXPECT_EQ(test::Snapshot(set / "src"), test::Snapshot(source));
     EXPECT_EQ(test::ReadFile(set / ".kivo-set"), "kivo backup set\nrule=5\ncreated=1700000000\n");
     EXPECT_EQ(test::Mtime(set / "src/a.txt"), 1600000000);
@@ -76,8 +76,17 @@ TEST(BackupSet, ASingleFileSourceIsCopiedAlone) {
                            ->RunBackup(test::MakeBackupRule(5, dir / "one.txt", dir / "bk"), context);
     ASSERT_EQ(report.outcome, RunOutcome::Succeeded) << report.summary;
     const auto set = dir / "bk/kivo-5-20231114-221320";
-    EXPECT_EQ(Names(set), (std::set<std::string>{".kivo-set", "one.txt"}));
+    EXPECT_EQ(Names(set), (std::set<std::string>{".kivo-manifest", ".kivo-set", "one.txt"}));
     EXPECT_EQ(test::ReadFile(set / "one.txt"), "only me");
+
+    // Unchanged, it is linked the next time.
+    context.now += 60;
+    RunReport again = MakeFileTaskRunner(UtcOptions())
+                          ->RunBackup(test::MakeBackupRule(5, dir / "one.txt", dir / "bk"), context);
+    EXPECT_EQ(again.summary, "备份到 " + Gbk(dir / "bk/kivo-5-20231114-221420") +
+                                 "，复制文件 0 个，共 0 字节，链接文件 1 个");
+    EXPECT_EQ(std::filesystem::hard_link_count(set / "one.txt"), 2u);
+    EXPECT_EQ(std::filesystem::hard_link_count(set / ".kivo-manifest"), 2u);  // nothing new to record
 }
 
 TEST(BackupSet, RetentionRemovesOnlyTheRulesOwnExpiredSets) {
@@ -105,11 +114,14 @@ TEST(BackupSet, RetentionRemovesOnlyTheRulesOwnExpiredSets) {
                                      "kivo-6-20231003-000000.tmp", "kivo-6-20231101-000000", "notes.txt"}));
     const std::string root = Gbk(backup);
     EXPECT_EQ(context.lines,
-              (std::vector<std::string>{"删除上次未完成的备份：" + root + "/kivo-5-20231003-000000.tmp",
-                                        "删除过期备份：" + root + "/kivo-5-20231101-000000",
-                                        "删除过期备份：" + root + "/kivo-5-20231102-000000-incomplete"}));
+              (std::vector<std::string>{
+                  "删除上次未完成的备份：" + root + "/kivo-5-20231003-000000.tmp",
+                  "上次的备份 " + root + "/kivo-5-20231113-000000 没有文件清单，本次复制全部文件",
+                  "删除过期备份：" + root + "/kivo-5-20231101-000000",
+                  "删除过期备份：" + root + "/kivo-5-20231102-000000-incomplete"}));
     EXPECT_EQ(report.summary,
-              "备份到 " + root + "/kivo-5-20231114-221320，文件 4 个，共 100011 字节，删除过期备份 2 个");
+              "备份到 " + root +
+                  "/kivo-5-20231114-221320，复制文件 4 个，共 100011 字节，链接文件 0 个，删除过期备份 2 个");
 }
 
 TEST(BackupSet, ABackupFolderInsideTheSourceIsNeverCopiedIntoItself) {
@@ -158,12 +170,14 @@ TEST(BackupSet, EveryFaultIsItsOwnLineAndTheSetSaysIncomplete) {
     EXPECT_EQ(report.outcome, RunOutcome::PartiallyFailed);
     const std::string src = Gbk(source);
     EXPECT_EQ(context.lines,
-              (std::vector<std::string>{"备份失败：" + src + "/gone.txt：文件在备份过程中消失",
-                                        "备份失败：" + src + "/grows.log：文件在备份过程中变大",
-                                        "备份失败：" + src + "/locked.db：文件被其他程序占用",
-                                        "本次备份不完整，保留所有旧备份"}));
+              (std::vector<std::string>{
+                  "上次的备份 " + Gbk(backup) + "/kivo-5-20231101-000000 没有文件清单，本次复制全部文件",
+                  "备份失败：" + src + "/gone.txt：文件在备份过程中消失",
+                  "备份失败：" + src + "/grows.log：文件在备份过程中变大",
+                  "备份失败：" + src + "/locked.db：文件被其他程序占用", "本次备份不完整，保留所有旧备份"}));
     const auto set = backup / "kivo-5-20231114-221320-incomplete";
-    EXPECT_EQ(report.summary, "备份到 " + Gbk(set) + "，文件 4 个，共 100011 字节，失败 3 个");
+    EXPECT_EQ(report.summary,
+              "备份到 " + Gbk(set) + "，复制文件 4 个，共 100011 字节，链接文件 0 个，失败 3 个");
     EXPECT_FALSE(std::filesystem::exists(set / "src/grows.log"));  // no inconsistent copy
     EXPECT_TRUE(std::filesystem::exists(backup / "kivo-5-20231101-000000"));
 }

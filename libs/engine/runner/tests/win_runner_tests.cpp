@@ -203,6 +203,16 @@ ClearRule CleanRule(const std::wstring& folder) {
     return rule;
 }
 
+BackupRule BackupSetRule(const std::wstring& source, const std::wstring& backup) {
+    BackupRule rule{};
+    rule.rule_id = 4;
+    rule.enabled = 1;
+    WriteField(rule.description, "backup");
+    WriteField(rule.source_path, GbkOf(source));
+    WriteField(rule.backup_path, GbkOf(backup));
+    return rule;
+}
+
 TEST(WinClean, JunctionAndDirectoryLinkToACanarySurviveADeleteEverythingRule) {
     WinScratch scratch;
     const std::wstring watched = scratch / L"watched", canary = scratch / L"canary";
@@ -240,12 +250,7 @@ TEST(WinClean, JunctionAndDirectoryLinkToACanarySurviveADeleteEverythingRule) {
     EXPECT_EQ(Tree(canary), before);
 
     // A backup does not follow them either.
-    BackupRule backup{};
-    backup.rule_id = 4;
-    backup.enabled = 1;
-    WriteField(backup.description, "backup");
-    WriteField(backup.source_path, GbkOf(watched));
-    WriteField(backup.backup_path, GbkOf(scratch / L"bk"));
+    const BackupRule backup = BackupSetRule(watched, scratch / L"bk");
     Write(watched + L"\\kept.txt", "k");
     RecordingContext copying;
     EXPECT_EQ(MakeFileTaskRunner()->RunBackup(backup, copying).outcome, RunOutcome::Succeeded);
@@ -276,18 +281,14 @@ TEST(WinClean, ALockedFileIsAFailureLineAndTheRunSaysPartial) {
     EXPECT_TRUE(Exists(watched + L"\\locked.txt"));
 
     // The same file in a backup set and in a manual backup.
-    BackupRule backup{};
-    backup.rule_id = 4;
-    backup.enabled = 1;
-    WriteField(backup.description, "backup");
-    WriteField(backup.source_path, GbkOf(watched));
-    WriteField(backup.backup_path, GbkOf(scratch / L"bk"));
+    const BackupRule backup = BackupSetRule(watched, scratch / L"bk");
     Write(watched + L"\\b.txt", "b");
     RecordingContext copying;
     RunReport copied = MakeFileTaskRunner()->RunBackup(backup, copying);
     EXPECT_EQ(copied.outcome, RunOutcome::PartiallyFailed);
     EXPECT_EQ(copying.lines.front(), "备份失败：" + GbkOf(watched) + "\\locked.txt：文件被其他程序占用");
-    EXPECT_NE(copied.summary.find("-incomplete，文件 1 个，共 1 字节，失败 1 个"), std::string::npos)
+    EXPECT_NE(copied.summary.find("-incomplete，复制文件 1 个，共 1 字节，链接文件 0 个，失败 1 个"),
+              std::string::npos)
         << copied.summary;
 
     RecordingContext packing;
@@ -295,6 +296,52 @@ TEST(WinClean, ALockedFileIsAFailureLineAndTheRunSaysPartial) {
               KIVO_E_READ_FAILED);
     EXPECT_FALSE(Exists(scratch / L"out.bkp"));
     CloseHandle(lock);
+}
+
+DWORD LinkCount(const std::wstring& path) {
+    HANDLE h = CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool got = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return got ? info.nNumberOfLinks : 0;
+}
+
+TEST(WinBackupSet, AnUnchangedFileIsLinkedAndARewriteWithItsOldTimeIsCopied) {
+    WinScratch scratch;
+    const std::wstring source = scratch / L"源";
+    MakeDir(source);
+    Write(source + L"\\same.txt", "unchanged");
+    Write(source + L"\\rewritten.txt", "original");
+    const BackupRule rule = BackupSetRule(source, scratch / L"备份");
+    RecordingContext context;
+    context.now = 1700000000;
+    RunnerOptions options = test::UtcOptions();
+    ASSERT_EQ(MakeFileTaskRunner(options)->RunBackup(rule, context).outcome, RunOutcome::Succeeded);
+
+    // Same size, same last-write time to the tick: only the change time shows the rewrite.
+    HANDLE h = CreateFileW(Long(source + L"\\rewritten.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FILETIME written;
+    ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
+    Sleep(20);
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(h, "REWRITE!", 8, &done, nullptr));
+    ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &written));
+    CloseHandle(h);
+
+    context.now += 60;
+    RunReport second = MakeFileTaskRunner(options)->RunBackup(rule, context);
+    const std::wstring first = scratch / L"备份\\kivo-4-20231114-221320\\源",
+                       next = scratch / L"备份\\kivo-4-20231114-221420\\源";
+    EXPECT_EQ(second.summary, "备份到 " + GbkOf(scratch / L"备份") +
+                                  "\\kivo-4-20231114-221420，复制文件 1 个，共 8 字节，链接文件 1 个");
+    EXPECT_EQ(LinkCount(next + L"\\same.txt"), 2u);
+    EXPECT_EQ(LinkCount(next + L"\\rewritten.txt"), 1u);
+    EXPECT_EQ(Read(next + L"\\rewritten.txt"), "REWRITE!");
+    EXPECT_EQ(Read(first + L"\\rewritten.txt"), "original");
+    EXPECT_TRUE(context.lines.empty()) << context.lines.front();
 }
 
 TEST(WinPaths, PathsOf300CharactersAndChineseNamesWork) {
@@ -312,12 +359,7 @@ TEST(WinPaths, PathsOf300CharactersAndChineseNamesWork) {
     Write(source + L"\\top.txt", "top");
 
     // A backup set, then a manual backup and restore of the same tree.
-    BackupRule backup{};
-    backup.rule_id = 4;
-    backup.enabled = 1;
-    WriteField(backup.description, "backup");
-    WriteField(backup.source_path, GbkOf(source));
-    WriteField(backup.backup_path, GbkOf(scratch / L"备份"));
+    const BackupRule backup = BackupSetRule(source, scratch / L"备份");
     RecordingContext copying;
     RunReport copied = MakeFileTaskRunner()->RunBackup(backup, copying);
     ASSERT_EQ(copied.outcome, RunOutcome::Succeeded) << copied.summary;
