@@ -249,7 +249,8 @@ void HistoryWriter::WriteDay(int64_t day, std::string_view lines, uint64_t lineC
 }
 
 bool HistoryWriter::OpenDay(int64_t day, platform::IoStatus& status) {
-    if (m_file && m_fileDay == day) return true;
+    // A day's file an operator deleted while it was open is made anew, not written into oblivion.
+    if (m_file && m_fileDay == day && !m_file->Removed()) return true;
     if (m_file) {
         Sync();  // the day's file is done with
         m_file.reset();

@@ -53,6 +53,9 @@ class AppendFile {
     virtual IoStatus Append(std::string_view data, size_t& written) = 0;
     // Makes what was appended durable: FlushFileBuffers on Windows, fsync on POSIX.
     virtual IoStatus Sync() = 0;
+    // Whether the file has lost its last name since it was opened (someone deleted it): lines
+    // appended now would be lost with it.
+    virtual bool Removed() const = 0;
 };
 
 // How an opened file ends, so that the next write starts on a fresh line.

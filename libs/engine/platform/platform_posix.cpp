@@ -68,6 +68,10 @@ class PosixAppendFile final : public AppendFile {
         return {};
     }
     IoStatus Sync() override { return ::fsync(m_fd) == 0 ? IoStatus{} : FromErrno(errno); }
+    bool Removed() const override {
+        struct stat facts;
+        return ::fstat(m_fd, &facts) == 0 && facts.st_nlink == 0;
+    }
 
   private:
     int m_fd;

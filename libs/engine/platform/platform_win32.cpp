@@ -62,6 +62,12 @@ class WinAppendFile final : public AppendFile {
         return {};
     }
     IoStatus Sync() override { return FlushFileBuffers(m_handle) ? IoStatus{} : FromError(GetLastError()); }
+    // The handle shares deletion, so a delete only marks the file; it goes when the handle closes.
+    bool Removed() const override {
+        FILE_STANDARD_INFO info{};
+        return GetFileInformationByHandleEx(m_handle, FileStandardInfo, &info, sizeof info) &&
+               (info.DeletePending || info.NumberOfLinks == 0);
+    }
 
   private:
     HANDLE m_handle;

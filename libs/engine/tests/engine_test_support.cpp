@@ -6,6 +6,10 @@
 #include "civil_date.h"
 #include "shared_files.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace kivo::test {
 
 TempFolder::TempFolder() {
@@ -110,6 +114,14 @@ std::string FileOrMissing(const std::filesystem::path& file) {
 
 int64_t Utc(int y, int mo, int d, int h, int mi, int s) {
     return DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+}
+
+bool UnderWine() {
+#ifdef _WIN32
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
 }
 
 std::string AbsolutePath(const std::string& tail) {
