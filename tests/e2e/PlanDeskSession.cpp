@@ -174,28 +174,37 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
         ::SetForegroundWindow(main);
         WaitUntil([&] { return ::GetForegroundWindow() == main; }, 2000);
     }
-    POINT target;
-    if (rows.empty()) {
-        // Below the last row: a click there selects nothing.
-        RECT client;
-        ::GetClientRect(list.Window(), &client);
-        ::MapWindowPoints(list.Window(), nullptr, reinterpret_cast<POINT*>(&client), 2);
-        target = {client.left + 40, client.bottom - 12};
-        ClickAt(target, MouseButton::Left);
-    } else {
-        for (size_t i = 0; i < rows.size(); ++i)
-            ClickAt(RowPoint(list.RowRect(rows[i])), MouseButton::Left, i > 0);
-        target = RowPoint(list.RowRect(rows.front()));
-    }
-    if (!WaitUntil([&] { return list.SelectedRows() == rows; }, 3000)) {
-        ADD_FAILURE() << "the clicks did not select the rows";
-        return nullptr;
-    }
-    // The left clicks come first also where they change nothing: under Wine the first right click
-    // after a popup menu closed opens no new one, while a left click in between lets it.
-    ClickAt(target, MouseButton::Right);
-    HWND menu = WaitForPopupMenu(Pid());
-    EXPECT_NE(menu, nullptr) << "no popup menu after the right click";
+    // Selects the rows with left clicks, then right clicks. The left clicks come first also where
+    // they change nothing: under Wine the first right click after a popup menu closed opens no new
+    // one, while a left click in between lets it.
+    bool selected = true;
+    auto clickOpen = [&]() -> HWND {
+        POINT target;
+        if (rows.empty()) {
+            // Below the last row: a click there selects nothing.
+            RECT client;
+            ::GetClientRect(list.Window(), &client);
+            ::MapWindowPoints(list.Window(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+            target = {client.left + 40, client.bottom - 12};
+            ClickAt(target, MouseButton::Left);
+        } else {
+            for (size_t i = 0; i < rows.size(); ++i)
+                ClickAt(RowPoint(list.RowRect(rows[i])), MouseButton::Left, i > 0);
+            target = RowPoint(list.RowRect(rows.front()));
+        }
+        if (!WaitUntil([&] { return list.SelectedRows() == rows; }, 3000)) {
+            ADD_FAILURE() << "the clicks did not select the rows";
+            selected = false;
+            return nullptr;
+        }
+        ClickAt(target, MouseButton::Right);
+        return WaitForPopupMenu(Pid(), 2500);
+    };
+    HWND menu = clickOpen();
+    // Now and then (once in a few dozen runs, on a busy machine) Wine drops that right click as well;
+    // a user would click again, and so does the driver, once.
+    if (!menu && selected) menu = clickOpen();
+    if (selected) EXPECT_NE(menu, nullptr) << "no popup menu after the right click";
     return menu;
 }
 
