@@ -1,4 +1,5 @@
 #include "shared_files.h"
+#include "write_fault_seam.h"
 
 #include <array>
 #include <cstdio>

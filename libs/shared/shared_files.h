@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,12 +29,6 @@ std::optional<std::wstring> WideFromUtf8(std::string_view utf8);
 
 // Reads a whole file. False when it does not exist or cannot be read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
-
-// The steps of AtomicWriteFile, in order. A fault hook may stop the write before any of them,
-// leaving the files exactly as a crash at that point would.
-enum class WriteStep { CreateTemp, WriteFirstHalf, WriteSecondHalf, Flush, Replace };
-using WriteFaultHook = std::function<bool(WriteStep)>;  // true: stop here
-void SetWriteFaultHook(WriteFaultHook hook);
 
 // Replaces the file with data so that a crash at any moment leaves the old content or the new one:
 // write "<name>.tmp", flush it to disk, then rename it over the file.

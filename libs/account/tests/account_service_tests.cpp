@@ -12,6 +12,7 @@
 #include "account_store_codec.h"
 #include "account_test_fakes.h"
 #include "shared_files.h"
+#include "write_fault_seam.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "rule_store.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>

@@ -9,6 +9,7 @@
 #include "engine_api.h"
 #include "engine_test_support.h"
 #include "shared_files.h"
+#include "write_fault_seam.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>

@@ -8,6 +8,7 @@
 
 #include "settings_api.h"
 #include "shared_files.h"
+#include "write_fault_seam.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "shared_files.h"
+#include "write_fault_seam.h"
 
 namespace shared::testing {
 
