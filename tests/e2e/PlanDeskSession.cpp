@@ -198,13 +198,17 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
             return nullptr;
         }
         ClickAt(target, MouseButton::Right);
-        return WaitForPopupMenu(Pid(), 2500);
+        return WaitForPopupMenu(Pid());
     };
     HWND menu = clickOpen();
     // Now and then (once in a few dozen runs, on a busy machine) Wine drops that right click as well;
-    // a user would click again, and so does the driver, once.
+    // a user would click again, and so does the driver, once. A menu that came late is taken as it is:
+    // a click beside it would only close it.
+    if (!menu && selected) menu = FindPopupMenu(Pid());
     if (!menu && selected) menu = clickOpen();
-    if (selected) EXPECT_NE(menu, nullptr) << "no popup menu after the right click";
+    if (selected) {
+        EXPECT_NE(menu, nullptr) << "no popup menu after the right click";
+    }
     return menu;
 }
 
@@ -302,7 +306,10 @@ void PlanDeskSession::Choose(PopupItem item) {
 bool PlanDeskSession::PickFolder(HWND dialog, int button, const std::wstring& folder) {
     Click(dialog, button);
     HWND picker = WaitForDialogWith(Pid(), kPickerTree);
-    if (!picker) return false;
+    if (!picker) {
+        ADD_FAILURE() << "no folder picker after clicking control " << button;
+        return false;
+    }
     EXPECT_EQ(U8(TextOf(picker, kPickerTitle)), U8(L"请选择文件夹"));
     // Select the folder in the picker's tree, as a user clicking down to it would. The tree fills
     // itself after the picker shows, so ask until the folder's own name is the selected item.
@@ -337,7 +344,9 @@ bool PlanDeskSession::PickFolder(HWND dialog, int button, const std::wstring& fo
     ::VirtualFreeEx(m_app->Process(), remote, 0, MEM_RELEASE);
     EXPECT_TRUE(selected) << "the folder picker did not select " << U8(folder);
     Click(picker, IDOK);
-    return WaitUntil([&] { return !::IsWindow(picker) || !::IsWindowVisible(picker); }) && selected;
+    const bool closed = WaitUntil([&] { return !::IsWindow(picker) || !::IsWindowVisible(picker); });
+    EXPECT_TRUE(closed) << "the folder picker stayed open";
+    return closed && selected;
 }
 
 bool PlanDeskSession::PickFile(HWND dialog, int button, const std::wstring& file, std::wstring* filter) {
@@ -350,34 +359,41 @@ bool PlanDeskSession::PickFile(HWND dialog, int button, const std::wstring& file
     return WaitUntil([&] { return !::IsWindow(chooser) || !::IsWindowVisible(chooser); });
 }
 
-bool PlanDeskSession::AddCleanRule(HWND main, const std::wstring& description, const std::wstring& folder) {
-    RemoteListView list = List(main, IDC_CLEAR_LIST);
+bool PlanDeskSession::AddRule(HWND main, int listId, const wchar_t* caption,
+                              const std::function<bool(HWND)>& fill) {
+    RemoteListView list = List(main, listId);
     const int before = list.Count();
-    if (!OpenPopup(main, IDC_CLEAR_LIST, {})) return false;
+    if (!OpenPopup(main, listId, {})) return false;
     Choose(kNew);
-    HWND editor = WaitForDialog(Pid(), L"新增删除规则");
-    if (!editor) return false;
-    SetText(editor, IDC_DESCRIPTION, description);
-    if (!PickFolder(editor, IDC_PICK_PATH, folder)) return false;
+    HWND editor = WaitForDialog(Pid(), caption);
+    if (!editor) {
+        ADD_FAILURE() << "no editor " << U8(caption) << " after choosing the new item";
+        return false;
+    }
+    if (!fill(editor)) return false;
     Click(editor, IDOK);
-    return WaitForDialogGone(Pid(), L"新增删除规则") &&
-           WaitUntil([&] { return list.Count() == before + 1; }, 3000);
+    if (!WaitForDialogGone(Pid(), caption)) {
+        ADD_FAILURE() << "the editor " << U8(caption) << " stayed open after saving";
+        return false;
+    }
+    const bool grew = WaitUntil([&] { return list.Count() == before + 1; }, 3000);
+    EXPECT_TRUE(grew) << "the list did not show the new rule";
+    return grew;
+}
+
+bool PlanDeskSession::AddCleanRule(HWND main, const std::wstring& description, const std::wstring& folder) {
+    return AddRule(main, IDC_CLEAR_LIST, L"新增删除规则", [&](HWND editor) {
+        SetText(editor, IDC_DESCRIPTION, description);
+        return PickFolder(editor, IDC_PICK_PATH, folder);
+    });
 }
 
 bool PlanDeskSession::AddBackupRule(HWND main, const std::wstring& description, const std::wstring& source,
                                     const std::wstring& target) {
-    RemoteListView list = List(main, IDC_BACKUP_LIST);
-    const int before = list.Count();
-    if (!OpenPopup(main, IDC_BACKUP_LIST, {})) return false;
-    Choose(kNew);
-    HWND editor = WaitForDialog(Pid(), L"新增备份规则");
-    if (!editor) return false;
-    SetText(editor, IDC_DESCRIPTION, description);
-    if (!PickFolder(editor, IDC_PICK_PATH, source) || !PickFolder(editor, IDC_PICK_BACKUP_TARGET, target))
-        return false;
-    Click(editor, IDOK);
-    return WaitForDialogGone(Pid(), L"新增备份规则") &&
-           WaitUntil([&] { return list.Count() == before + 1; }, 3000);
+    return AddRule(main, IDC_BACKUP_LIST, L"新增备份规则", [&](HWND editor) {
+        SetText(editor, IDC_DESCRIPTION, description);
+        return PickFolder(editor, IDC_PICK_PATH, source) && PickFolder(editor, IDC_PICK_BACKUP_TARGET, target);
+    });
 }
 
 bool PlanDeskSession::ClickAndWait(HWND dialog, int id, const std::function<bool()>& cond) {

@@ -103,6 +103,8 @@ class PlanDeskSession {
 
   private:
     const Pixels& ReferenceMenu(const PopupState& state);
+    // Opens the list's new-rule editor, lets fill set it up and saves it; each step that fails says so.
+    bool AddRule(HWND main, int listId, const wchar_t* caption, const std::function<bool(HWND)>& fill);
 
     ScratchFolder m_home;
     std::map<std::wstring, Pixels> m_references;
