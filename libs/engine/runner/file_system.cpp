@@ -1,10 +1,10 @@
 // The part of the platform layer that both sides share: it needs no system call of its own.
 #include "file_system.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <memory>
+
+#include "zip_format.h"
 
 namespace kivo::fs {
 
@@ -14,7 +14,7 @@ Status File::CopyFrom(const File& from, uint64_t n, uint64_t& copied, uint32_t& 
     constexpr size_t kBuffer = 1 << 20;
     constexpr uint64_t kWriteBackPiece = 64u << 20;
     copied = 0;
-    crc = uint32_t(::crc32(0, nullptr, 0));
+    crc = 0;
     if (n == 0) return {};
     const size_t size = size_t(std::min<uint64_t>(n, kBuffer));
     std::unique_ptr<char[]> buffer(new char[size]);
@@ -25,7 +25,7 @@ Status File::CopyFrom(const File& from, uint64_t n, uint64_t& copied, uint32_t& 
         if (Status s = from.ReadAt(copied, buffer.get(), want, got); !s) return s;
         if (got == 0) return {};  // the source is shorter than n
         if (Status s = WriteAt(copied, buffer.get(), got); !s) return s;
-        crc = uint32_t(::crc32(crc, reinterpret_cast<const Bytef*>(buffer.get()), uInt(got)));
+        crc = zip::Crc32(buffer.get(), got, crc);
         copied += got;
         if (copied - handed >= kWriteBackPiece) {
             StartWriteBack(handed, copied - handed);

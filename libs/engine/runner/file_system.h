@@ -198,7 +198,7 @@ std::optional<NativeString> NativeFromUtf8(std::string_view utf8);
 NativeString FoldName(const NativeString& name);
 NativeString NativeFromAscii(std::string_view ascii);
 
-// GBK text of a path for a log line; characters GBK lacks become '?'.
-std::string GbkForLog(const std::filesystem::path& path);
+// GBK text of a native path or name for a log line; characters GBK lacks become '?'.
+std::string GbkForLog(const NativeString& text);
 
 }  // namespace kivo::fs

@@ -528,8 +528,8 @@ NativeString NativeFromAscii(std::string_view ascii) {
     return NativeString(ascii);
 }
 
-std::string GbkForLog(const std::filesystem::path& path) {
-    return GbkFromUtf8Lossy(path.native());
+std::string GbkForLog(const NativeString& text) {
+    return GbkFromUtf8Lossy(text);
 }
 
 }  // namespace kivo::fs

@@ -38,8 +38,7 @@ constexpr NTSTATUS kStatusBufferOverflow = NTSTATUS(0x80000005L);
 
 constexpr FILE_INFORMATION_CLASS kFileIdFullDirectoryInformation = FILE_INFORMATION_CLASS(38);
 constexpr FILE_INFORMATION_CLASS kFileAttributeTagInformation = FILE_INFORMATION_CLASS(35);
-constexpr FILE_INFORMATION_CLASS kFileBasicInformation = FILE_INFORMATION_CLASS(4);
-constexpr FILE_INFORMATION_CLASS kFileStandardInformation = FILE_INFORMATION_CLASS(5);
+constexpr FILE_INFORMATION_CLASS kFileNetworkOpenInformation = FILE_INFORMATION_CLASS(34);
 constexpr FILE_INFORMATION_CLASS kFileRenameInformation = FILE_INFORMATION_CLASS(10);
 constexpr FILE_INFORMATION_CLASS kFileLinkInformation = FILE_INFORMATION_CLASS(11);
 constexpr FILE_INFORMATION_CLASS kFileDispositionInformation = FILE_INFORMATION_CLASS(13);
@@ -62,23 +61,12 @@ struct IdFullDirInfo {
     WCHAR FileName[1];
 };
 
-struct BasicInfo {
+// FILE_NETWORK_OPEN_INFORMATION: the times (the change time among them), the size and the
+// attributes in one question.
+struct NetworkOpenInfo {
     LARGE_INTEGER CreationTime, LastAccessTime, LastWriteTime, ChangeTime;
-    ULONG FileAttributes;
-};
-
-struct StandardInfo {
     LARGE_INTEGER AllocationSize, EndOfFile;
-    ULONG NumberOfLinks;
-    BOOLEAN DeletePending, Directory;
-};
-
-// FILE_LINK_INFORMATION; the same layout as a rename's.
-struct LinkInfo {
-    BOOLEAN ReplaceIfExists;
-    HANDLE RootDirectory;
-    ULONG FileNameLength;
-    WCHAR FileName[1];
+    ULONG FileAttributes;
 };
 
 struct AttributeTagInfo {
@@ -188,37 +176,29 @@ Kind KindOf(DWORD attributes) {
 Status FactsOfHandle(HANDLE h, Facts& out) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) return LastError();
-    // The change time is only in the basic information.
-    BasicInfo basic{};
-    IO_STATUS_BLOCK io;
-    if (NTSTATUS s = NtQueryInformationFile(h, &io, &basic, sizeof basic, kFileBasicInformation);
-        !NT_SUCCESS(s))
-        return FromNt(s);
+    out = Facts();  // no change time: only GetState and the listing, which decide links, ask for it
     out.kind = KindOf(info.dwFileAttributes);
     out.size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     out.writeTicks =
         (int64_t(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
     out.mtime = UnixFromFileTime(out.writeTicks);
-    out.changeTicks = basic.ChangeTime.QuadPart;
     out.id = {info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
     return {};
 }
 
 // The facts that the file's own record holds, without the volume's serial number.
 Status StateOfHandle(HANDLE h, Facts& out) {
-    BasicInfo basic{};
-    StandardInfo standard{};
+    NetworkOpenInfo info{};
     IO_STATUS_BLOCK io;
-    NTSTATUS s = NtQueryInformationFile(h, &io, &basic, sizeof basic, kFileBasicInformation);
-    if (NT_SUCCESS(s))
-        s = NtQueryInformationFile(h, &io, &standard, sizeof standard, kFileStandardInformation);
-    if (!NT_SUCCESS(s)) return FromNt(s);
+    if (NTSTATUS s = NtQueryInformationFile(h, &io, &info, sizeof info, kFileNetworkOpenInformation);
+        !NT_SUCCESS(s))
+        return FromNt(s);
     out = Facts();
-    out.kind = KindOf(basic.FileAttributes);
-    out.size = uint64_t(standard.EndOfFile.QuadPart);
-    out.writeTicks = basic.LastWriteTime.QuadPart;
+    out.kind = KindOf(info.FileAttributes);
+    out.size = uint64_t(info.EndOfFile.QuadPart);
+    out.writeTicks = info.LastWriteTime.QuadPart;
     out.mtime = UnixFromFileTime(out.writeTicks);
-    out.changeTicks = basic.ChangeTime.QuadPart;
+    out.changeTicks = info.ChangeTime.QuadPart;
     return {};
 }
 
@@ -612,6 +592,25 @@ Status Dir::RemoveDir(const NativeString& name) const {
     return result;
 }
 
+namespace {
+
+// Gives the file behind h a name in the folder root: a rename or a hard link, whose information
+// (FILE_RENAME_INFORMATION, FILE_LINK_INFORMATION) has the same layout.
+NTSTATUS SetNameInformation(HANDLE h, HANDLE root, const NativeString& name, bool replace,
+                            FILE_INFORMATION_CLASS kind) {
+    const size_t bytes = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
+    std::unique_ptr<char[]> buffer(new char[bytes]());
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
+    info->RootDirectory = root;
+    info->FileNameLength = DWORD(name.size() * sizeof(wchar_t));
+    std::copy(name.begin(), name.end(), info->FileName);
+    IO_STATUS_BLOCK io;
+    return NtSetInformationFile(h, &io, info, ULONG(bytes), kind);
+}
+
+}  // namespace
+
 Status Dir::Rename(const NativeString& name, const Dir& to, const NativeString& toName, bool replace) const {
     if (!ValidName(name) || !ValidName(toName)) return {Error::NameInvalid, 0};
     Facts existing;
@@ -620,15 +619,7 @@ Status Dir::Rename(const NativeString& name, const Dir& to, const NativeString& 
     HANDLE h;
     NTSTATUS s = OpenRelative(m_handle, name, DELETE | FILE_READ_ATTRIBUTES, kShareAll, kFileOpen, 0, h);
     if (!NT_SUCCESS(s)) return FromNt(s);
-    const size_t bytes = offsetof(FILE_RENAME_INFO, FileName) + (toName.size() + 1) * sizeof(wchar_t);
-    std::unique_ptr<char[]> buffer(new char[bytes]());
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
-    info->ReplaceIfExists = replace ? TRUE : FALSE;
-    info->RootDirectory = to.m_handle;
-    info->FileNameLength = DWORD(toName.size() * sizeof(wchar_t));
-    std::copy(toName.begin(), toName.end(), info->FileName);
-    IO_STATUS_BLOCK io;
-    Status result = FromNt(NtSetInformationFile(h, &io, info, ULONG(bytes), kFileRenameInformation));
+    Status result = FromNt(SetNameInformation(h, to.m_handle, toName, replace, kFileRenameInformation));
     CloseHandle(h);
     return result;
 }
@@ -664,15 +655,7 @@ Status Dir::LinkFile(const NativeString& name, const Dir& from, const NativeStri
     Facts facts;
     Status result = StateOfHandle(h, facts);
     if (result && facts.kind == Kind::File && accept(facts)) {
-        const size_t bytes = offsetof(LinkInfo, FileName) + (name.size() + 1) * sizeof(wchar_t);
-        std::unique_ptr<char[]> buffer(new char[bytes]());
-        auto* info = reinterpret_cast<LinkInfo*>(buffer.get());
-        info->ReplaceIfExists = FALSE;
-        info->RootDirectory = m_handle;
-        info->FileNameLength = ULONG(name.size() * sizeof(wchar_t));
-        std::copy(name.begin(), name.end(), info->FileName);
-        IO_STATUS_BLOCK io;
-        s = NtSetInformationFile(h, &io, info, ULONG(bytes), kFileLinkInformation);
+        s = SetNameInformation(h, m_handle, name, false, kFileLinkInformation);
         if (NT_SUCCESS(s)) {
             linked = true;
         } else {
@@ -752,8 +735,7 @@ NativeString NativeFromAscii(std::string_view ascii) {
     return NativeString(ascii.begin(), ascii.end());
 }
 
-std::string GbkForLog(const std::filesystem::path& path) {
-    const std::wstring& text = path.native();
+std::string GbkForLog(const NativeString& text) {
     if (text.empty()) return std::string();
     int n = WideCharToMultiByte(936, 0, text.data(), int(text.size()), nullptr, 0, "?", nullptr);
     if (n <= 0) return std::string(text.size(), '?');

@@ -68,15 +68,7 @@ void AppendLogPath(std::string& out, std::string_view rootGbk, const fs::NativeS
     const char separator = '/';
 #endif
     if (!rootGbk.empty() && rootGbk.back() != separator && rootGbk.back() != '/') out += separator;
-#ifdef _WIN32
-    out += fs::GbkForLog(std::filesystem::path(relative));
-#else
-    if (IsAscii(relative)) {
-        out += relative;  // the native text is UTF-8, and ASCII is the same in GBK
-    } else {
-        out += GbkFromUtf8Lossy(relative);
-    }
-#endif
+    out += fs::GbkForLog(relative);
 }
 
 std::string GbkFromUtf8Lossy(std::string_view utf8) {

@@ -32,8 +32,9 @@ struct RunnerOptions {
 
     // How a backup set's copies reach the disk before the set is named complete: each file flushed on
     // its own by flushWorkers threads, so that copying never waits for a flush (0: each file before
-    // the next is copied), or one SyncVolume for all.
-    bool flushEachFile = fs::kFlushEachFile;
+    // the next is copied), or one SyncVolume for all. Windows always flushes each file
+    // (fs::kFlushEachFile); this asks for it also where one SyncVolume would do.
+    bool flushEachFile = false;
     int flushWorkers = 4;
 };
 
