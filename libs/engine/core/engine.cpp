@@ -92,10 +92,7 @@ class Engine::Context final : public RunContext {
   public:
     explicit Context(Engine& engine) : m_engine(engine) {}
     // A run's lines may wait for room in the history's buffer; the engine's own never do.
-    void Log(const std::string& line) override {
-        m_engine.m_history.Add(line, true);
-        m_engine.m_log.Show(line);
-    }
+    void Log(const std::string& line) override { m_engine.m_log.Post(line, true); }
     void Record(const std::string& line) override { m_engine.m_history.Add(line, true); }
     bool KeepsHistory() const override { return m_engine.m_history.Active(); }
     bool Cancelled() const override { return m_engine.m_cancel.load(); }

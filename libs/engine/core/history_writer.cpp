@@ -223,25 +223,27 @@ void HistoryWriter::WriteDay(int64_t day, std::string_view lines, uint64_t lineC
         Fault(status, lineCount);
         return;
     }
-    std::string out;
-    if (!m_tail.endsWithLineEnd) out += HistoryText::kLineEnd;
-    if (m_tail.empty) out += HistoryText::kBom;
+    // Usually nothing goes before the lines, and then they are written as they are, not copied.
+    std::string prefixed;
+    if (!m_tail.endsWithLineEnd) prefixed += HistoryText::kLineEnd;
+    if (m_tail.empty) prefixed += HistoryText::kBom;
     size_t lostLineEnd = 0;
     if (m_lost) {
         // Dated as the first line that follows it: every line it counts is older than that.
-        out += lines.substr(0, HistoryText::kStampSize);
-        m_utf8.Append(out, RunLogText::HistoryLinesLost(m_lost));
-        out += HistoryText::kLineEnd;
-        lostLineEnd = out.size();
+        prefixed += lines.substr(0, HistoryText::kStampSize);
+        m_utf8.Append(prefixed, RunLogText::HistoryLinesLost(m_lost));
+        prefixed += HistoryText::kLineEnd;
+        lostLineEnd = prefixed.size();
     }
-    const size_t linesStart = out.size();
-    out += lines;
+    const size_t linesStart = prefixed.size();
+    if (!prefixed.empty()) prefixed += lines;
+    const std::string_view out = prefixed.empty() ? lines : std::string_view(prefixed);
 
     size_t written = 0;
     status = AppendAll(out, written);
     if (lostLineEnd && written >= lostLineEnd) m_lost = 0;
     if (!status) {
-        Fault(status, CountLineEnds(std::string_view(out).substr(std::max(written, linesStart))));
+        Fault(status, CountLineEnds(out.substr(std::max(written, linesStart))));
         return;
     }
     m_tail = {false, true};

@@ -42,8 +42,8 @@ void LogSink::SetCallback(KivoLogCallback callback, void* context) {
     m_wake.notify_all();
 }
 
-void LogSink::Post(std::string line) {
-    if (m_history) m_history->Add(line);
+void LogSink::Post(std::string line, bool mayWait) {
+    if (m_history) m_history->Add(line, mayWait);
     Show(std::move(line));
 }
 
