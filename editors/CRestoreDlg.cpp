@@ -32,8 +32,9 @@ CRestoreDlg::CRestoreDlg() : CDialog(IDD_RESTORE), m_hIcon(LoadAppIcon()) {}
 CRestoreDlg::~CRestoreDlg() {
     // Only an end forced from outside gets here with a call running: wait for the engine, whose
     // call holds no pointer into this object but its results.
-    if (m_worker.joinable()) m_worker.join();
-    if (m_bCallRunning) editors::ManualCallProgress().End();
+    if (!CallRunning()) return;
+    m_worker.join();
+    editors::ManualCallProgress().End();
 }
 
 BOOL CRestoreDlg::OnInitDialog() {
@@ -48,7 +49,7 @@ BOOL CRestoreDlg::OnInitDialog() {
 
 bool CRestoreDlg::OnCommand(WORD code, WORD id, HWND) {
     if (code != BN_CLICKED) return false;
-    if (m_bCallRunning) return true;  // Enter, Esc and clicks that slip past the disabled buttons
+    if (CallRunning()) return true;  // Enter, Esc and clicks that slip past the disabled buttons
     switch (id) {
         case IDC_PICK_RESTORE_FILE:
             return OnBrowseBackupFile(), true;
@@ -63,11 +64,7 @@ bool CRestoreDlg::OnCommand(WORD code, WORD id, HWND) {
 }
 
 void CRestoreDlg::OnCancel() {
-    if (!m_bCallRunning) CDialog::OnCancel();
-}
-
-void CRestoreDlg::OnClose() {
-    if (!m_bCallRunning) CDialog::OnClose();
+    if (!CallRunning()) CDialog::OnCancel();
 }
 
 void CRestoreDlg::OnTimer(UINT_PTR id) {
@@ -128,7 +125,6 @@ void CRestoreDlg::StartCall(ManualOperation operation, int startedBy, std::funct
         m_bCallDone = true;
         ::PostMessageW(self, WM_MANUAL_CALL_DONE, 0, 0);
     });
-    m_bCallRunning = true;
     m_nStartedBy = startedBy;
     // The keyboard stays in the dialog, where Esc is refused, rather than on a disabled button.
     if (::GetFocus() != GetDlgItem(IDC_RESTORE_FOLDER)) FocusItem(IDC_RESTORE_FILE);
@@ -139,11 +135,10 @@ void CRestoreDlg::StartCall(ManualOperation operation, int startedBy, std::funct
 }
 
 void CRestoreDlg::OnCallDone() {
-    if (!m_bCallRunning || !m_bCallDone) return;
+    if (!CallRunning() || !m_bCallDone) return;
     m_worker.join();
     ::KillTimer(m_hWnd, kProgressTimer);
     editors::ManualCallProgress().End();
-    m_bCallRunning = false;
     SetText(editors::kRestoreCaption);
     EnableButtons(true);
     FocusItem(m_nStartedBy);

@@ -26,8 +26,7 @@ class CRestoreDlg : public fw::CDialog {
   protected:
     BOOL OnInitDialog() override;
     bool OnCommand(WORD code, WORD id, HWND control) override;
-    void OnCancel() override;
-    void OnClose() override;
+    void OnCancel() override;  // also the close box
     void OnTimer(UINT_PTR id) override;
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
@@ -41,8 +40,8 @@ class CRestoreDlg : public fw::CDialog {
     void OnCallDone();
     void ShowProgress();
     void EnableButtons(bool enable);
+    bool CallRunning() const { return m_worker.joinable(); }
 
-    bool m_bCallRunning = false;
     ManualOperation m_operation = ManualOperation::Backup;
     int m_nStartedBy = 0;
     std::string m_strShownCaption;

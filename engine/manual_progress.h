@@ -3,6 +3,7 @@
 // two functions below, so the two sides cannot drift apart. Texts are GBK.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,19 +27,14 @@ inline constexpr std::string_view kTail = " 字节";
 // Reads a decimal number at the front of text and drops it from text; nothing on overflow.
 inline std::optional<uint64_t> TakeDecimal(std::string_view& text) {
     uint64_t value = 0;
-    size_t n = 0;
-    for (; n < text.size() && text[n] >= '0' && text[n] <= '9'; ++n) {
-        const unsigned digit = unsigned(text[n] - '0');
-        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-    }
-    if (n == 0) return std::nullopt;
-    text.remove_prefix(n);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) return std::nullopt;
+    text.remove_prefix(size_t(end - text.data()));
     return value;
 }
 
 inline bool TakePrefix(std::string_view& text, std::string_view prefix) {
-    if (text.substr(0, prefix.size()) != prefix) return false;
+    if (!text.starts_with(prefix)) return false;
     text.remove_prefix(prefix.size());
     return true;
 }
