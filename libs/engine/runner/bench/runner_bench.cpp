@@ -37,6 +37,8 @@ namespace stdfs = std::filesystem;
 
 using kivo::bench::BenchContext;
 using kivo::bench::EnvNumber;
+using kivo::bench::Row;
+using kivo::bench::Rule;
 using kivo::bench::Seconds;
 
 // A run's lines as the engine keeps them: every line and every deletion into the run history.
@@ -183,21 +185,6 @@ uint64_t TreeBytes(const stdfs::path& root) {
         if (e.is_regular_file()) total += e.file_size();
     }
     return total;
-}
-
-void Row(const char* what, const char* tool, double ours, double theirs) {
-    std::printf("%-44s kivo %8.3f s   %-14s %8.3f s   ratio %5.2f\n", what, ours, tool, theirs,
-                ours / theirs);
-}
-
-BackupRule Rule(const stdfs::path& source, const stdfs::path& backup) {
-    BackupRule rule{};
-    rule.rule_id = 1;
-    rule.enabled = 1;
-    WriteField(rule.description, "bench");
-    WriteField(rule.source_path, Gbk(source));
-    WriteField(rule.backup_path, Gbk(backup));
-    return rule;
 }
 
 }  // namespace

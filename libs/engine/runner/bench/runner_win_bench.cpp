@@ -27,6 +27,8 @@ namespace {
 
 using kivo::bench::BenchContext;
 using kivo::bench::EnvNumber;
+using kivo::bench::Row;
+using kivo::bench::Rule;
 using kivo::bench::Seconds;
 
 std::wstring Widen(const std::string& ascii) {
@@ -113,21 +115,6 @@ void Settle() {
     if (UnwrittenKb() < 0) return;
     Run(L"Z:\\bin\\sync", L"sync");
     for (int i = 0; i < 600 && UnwrittenKb() > 1024; ++i) Sleep(50);
-}
-
-BackupRule Rule(const std::wstring& source, const std::wstring& backup) {
-    BackupRule rule{};
-    rule.rule_id = 1;
-    rule.enabled = 1;
-    WriteField(rule.description, "bench");
-    WriteField(rule.source_path, *shared::GbkFromPath(source));
-    WriteField(rule.backup_path, *shared::GbkFromPath(backup));
-    return rule;
-}
-
-void Row(const char* what, const char* tool, double ours, double theirs) {
-    std::printf("%-44s kivo %8.3f s   %-16s %8.3f s   ratio %5.2f\n", what, ours, tool, theirs,
-                ours / theirs);
 }
 
 }  // namespace
