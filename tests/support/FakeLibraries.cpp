@@ -69,6 +69,12 @@ int kivo_regist_msg(KivoLogCallback callback, void* context) {
     Fakes().logContext = context;
     return 0;
 }
+int kivo_regist_run_event(KivoRunEventCallback callback, void* context) {
+    Record(callback ? "kivo_regist_run_event" : "kivo_regist_run_event(null)");
+    Fakes().runEventCallback = callback;
+    Fakes().runEventContext = context;
+    return 0;
+}
 int kivo_is_run(void) {
     return Fakes().isRun;
 }  // polled every 200 ms: not recorded

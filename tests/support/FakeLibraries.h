@@ -33,6 +33,8 @@ struct FakeLibraries {
     std::vector<std::pair<std::string, std::string>> backups, restores;  // GBK arguments
     KivoLogCallback logCallback = nullptr;
     void* logContext = nullptr;
+    KivoRunEventCallback runEventCallback = nullptr;
+    void* runEventContext = nullptr;
 
     // Account
     int loginResult = 0;
