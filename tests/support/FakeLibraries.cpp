@@ -162,6 +162,7 @@ int get_sys_cfg_int(const char* section, const char* key) {
 int modify_sys_cfg_int(const char* section, const char* key, int value) {
     Record("modify_sys_cfg_int");
     std::string name = std::string(section) + "/" + key;
+    if (Fakes().settingWriteResult != 0) return Fakes().settingWriteResult;
     Fakes().settings[name] = value;
     Fakes().settingWrites.emplace_back(name, value);
     return 0;

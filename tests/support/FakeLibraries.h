@@ -44,6 +44,7 @@ struct FakeLibraries {
     // Settings: "section/key" -> value; writes in order
     std::map<std::string, int> settings;
     std::vector<std::pair<std::string, int>> settingWrites;
+    int settingWriteResult = 0;  // what modify_sys_cfg_int answers; the value is stored only on 0
 
     // System utility: GBK path -> attributes (missing: 0)
     std::map<std::string, int> attributes;
