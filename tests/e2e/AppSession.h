@@ -18,8 +18,8 @@ int RunTool(const std::wstring& exe, const std::wstring& arguments, const std::w
 
 class AppSession {
   public:
-    // Starts plan_desk.exe; with suspended, its first thread waits for Resume.
-    explicit AppSession(const std::wstring& dataFolder, bool suspended = false);
+    // Starts plan_desk.exe with the arguments; with suspended, its first thread waits for Resume.
+    explicit AppSession(const std::wstring& dataFolder, bool suspended = false, const std::wstring& arguments = L"");
     ~AppSession();
     AppSession(const AppSession&) = delete;
     AppSession& operator=(const AppSession&) = delete;

@@ -116,6 +116,42 @@ HWND PlanDeskSession::Start() {
     return login;
 }
 
+HWND PlanDeskSession::StartInBackground() {
+    if (m_app) m_app->Kill();
+    m_app = std::make_unique<AppSession>(m_home.Wide(), false, L"/background");
+    EXPECT_TRUE(m_app->Started());
+    HWND notify = nullptr;
+    WaitUntil([&] { return (notify = NotifyWindowOf(m_app->Pid())) != nullptr; });
+    EXPECT_NE(notify, nullptr) << "no notification window";
+    return notify;
+}
+
+HWND NotifyWindowOf(DWORD pid) {
+    for (HWND found = nullptr; (found = ::FindWindowExW(nullptr, found, L"plan_desk.NotifyIconWindow", nullptr));) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(found, &owner);
+        if (owner == pid) return found;
+    }
+    return nullptr;
+}
+
+std::vector<HWND> VisibleWindowsOf(DWORD pid) {
+    struct Search {
+        DWORD pid;
+        std::vector<HWND> found;
+    } search{pid, {}};
+    ::EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            if (owner == s->pid && ::IsWindowVisible(window)) s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 HWND PlanDeskSession::LogIn(HWND login) {
     if (!login) return nullptr;
     SetText(login, IDC_LOGIN_USER, kUser);
