@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "ScreenCapture.h"
 #include "UserInput.h"
 #include "resource.h"
+#include "rule_store.h"
 
 namespace e2e {
 namespace {
@@ -124,6 +126,21 @@ HWND PlanDeskSession::StartInBackground() {
     WaitUntil([&] { return (notify = NotifyWindowOf(m_app->Pid())) != nullptr; });
     EXPECT_NE(notify, nullptr) << "no notification window";
     return notify;
+}
+
+bool WriteOverdueCleanRule(const std::wstring& home, const std::wstring& folder, const std::wstring& description) {
+    kivo::RuleSet rules;
+    kivo::StoredRule<ClearRule> stored;
+    stored.rule.rule_id = 1;
+    stored.rule.enabled = 1;
+    stored.rule.schedule = RunSchedule{0, 0, 0, 200};
+    WriteField(stored.rule.description, Gbk(description));
+    WriteField(stored.rule.path, Gbk(folder));
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    stored.times.since = std::chrono::duration_cast<std::chrono::seconds>(now).count() - 3 * 86400;
+    rules.clear[1] = stored;
+    rules.nextId = 2;
+    return kivo::RuleStore(fs::path(home)).Save(rules);
 }
 
 HWND NotifyWindowOf(DWORD pid) {

@@ -3,13 +3,11 @@
 // Run value is written and removed by /autostart.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 
 #include "PlanDeskSession.h"
 #include "resource.h"
-#include "rule_store.h"
 
 namespace e2e {
 namespace {
@@ -17,27 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-int64_t NowUtc() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-// A daily clean rule over the folder whose schedule took effect three days ago and never ran: the
-// state the data folder is in when the machine was off meanwhile. Written as the engine writes it.
-void WriteOverdueCleanRule(const std::wstring& home, const fs::path& watched) {
-    kivo::RuleSet rules;
-    kivo::StoredRule<ClearRule> stored;
-    stored.rule.rule_id = 1;
-    stored.rule.enabled = 1;
-    stored.rule.schedule = RunSchedule{0, 0, 0, 200};
-    WriteField(stored.rule.description, Gbk(L"后台清理"));
-    WriteField(stored.rule.path, Gbk(watched.wstring()));
-    stored.times.since = NowUtc() - 3 * 86400;
-    rules.clear[1] = stored;
-    rules.nextId = 2;
-    ASSERT_TRUE(kivo::RuleStore(fs::path(home)).Save(rules));
-}
 
 std::optional<std::wstring> RunValue() {
     wchar_t value[2048] = {};
@@ -53,7 +30,7 @@ TEST(BackgroundStart, AnOverdueRuleRunsUnseenAndLaterStartsFindTheRunningCopy) {
     ScratchFolder work(L"background");
     const fs::path watched = work.Path() / L"watched";
     WriteTree(work.Path(), {{L"watched/旧文件.tmp", "old"}});
-    WriteOverdueCleanRule(s.Home(), watched);
+    ASSERT_TRUE(WriteOverdueCleanRule(s.Home(), watched.wstring(), L"后台清理"));
 
     HWND notify = s.StartInBackground();
     ASSERT_NE(notify, nullptr);
