@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CPlanDeskDlg.h"
@@ -111,20 +112,31 @@ void CPlanDeskApp::RunMainWindow(bool background) {
     account_start();
     kivo_init();
 
+    // Once, after the main window closed, or when the session ends (the process may not live to
+    // see its loop end then). The icon goes before the engine stops: that may wait for a run.
+    bool stopped = false;
+    auto stopLibraries = [&] {
+        if (std::exchange(stopped, true)) return;
+        tray.Destroy();
+        kivo_deinit();
+        account_stop();
+        settings_stop();
+    };
+
     auto mainWindow = std::make_unique<CPlanDeskDlg>();
     mainWindow->m_bBackground = background;
     if (mainWindow->Create(IDD_PLAN_DESK, nullptr, background)) {
         fw::SetMainWindow(mainWindow->GetSafeHwnd());
         tray.SetMainWindow(mainWindow.get());
+        tray.m_fnEndSession = [&] {
+            mainWindow->Exit();
+            stopLibraries();
+        };
         if (background) mainWindow->StartAutomaticRunningOnce();
         mainWindow->RunModalLoop();
     }
 
-    // The icon goes before the engine stops: that may wait for a run to reach a safe point.
-    tray.Destroy();
-    kivo_deinit();
-    account_stop();
-    settings_stop();
+    stopLibraries();
     fw::SetMainWindow(nullptr);
     tray.SetMainWindow(nullptr);
     mainWindow.reset();

@@ -142,6 +142,11 @@ LRESULT CTrayWnd::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             if (wParam == kTrayTimer) OnTimer();
             return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam && m_fnEndSession) m_fnEndSession();
+            return 0;
         case WM_NCDESTROY:
             ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, 0);
             break;

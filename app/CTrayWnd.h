@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,10 @@ class CTrayWnd : public CMainWindowShell {
     void Destroy();
     // The main window the icon opens and ends, once it exists.
     void SetMainWindow(CPlanDeskDlg* main);
+
+    // Runs when Windows ends the session (logoff, shutdown, an update's restart): the process may be
+    // ended as soon as the notification returns, so the application shuts down in it.
+    std::function<void()> m_fnEndSession;
 
     HWND GetSafeHwnd() const { return m_hWnd; }
     bool IconShown() const { return m_bIconAdded; }

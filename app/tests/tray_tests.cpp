@@ -415,6 +415,24 @@ TEST_F(TrayApp, AHiddenCopyAskedToOpenByASecondCopyShowsItsLoginNeverItsRules) {
     EXPECT_EQ(Fakes().logins.size(), 1u);
 }
 
+TEST_F(TrayApp, WhenTheSessionEndsTheApplicationShutsDownBeforeTheNotificationReturns) {
+    ModalDriver driver;
+    driver.Until([] { return TrayWindow() && MainWindow(); }).Then([] { SendIconEvent(WM_LBUTTONDBLCLK); });
+    PassLogin(driver, true).Then([] {
+        EXPECT_EQ(::SendMessageW(TrayWindow(), WM_QUERYENDSESSION, 0, 0), TRUE);
+        EXPECT_EQ(Count("kivo_deinit"), 0u);
+        ::SendMessageW(TrayWindow(), WM_ENDSESSION, TRUE, 0);
+        // Windows may end the process as soon as the notification returns: everything is done by then.
+        EXPECT_EQ(Fakes().settingWrites.size(), 19u);
+        EXPECT_EQ(std::vector<std::string>(Fakes().calls.end() - 3, Fakes().calls.end()),
+                  (std::vector<std::string>{"kivo_deinit", "account_stop", "settings_stop"}));
+    });
+    RunApp(true, driver);
+    EXPECT_EQ(Count("kivo_deinit"), 1u);
+    EXPECT_EQ(Count("settings_stop"), 1u);
+    EXPECT_EQ(IconCalls(NIM_DELETE).size(), 1u);
+}
+
 class LogonStartTest : public TrayApp {
   protected:
     // A key name longer than the registry allows (255 characters).
