@@ -74,15 +74,16 @@ bool CTrayWnd::Create() {
     windowClass.lpszClassName = kTrayWindowClass;
     if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     // A top-level window, never shown: only top-level windows hear that the taskbar was created again.
-    m_hWnd = ::CreateWindowExW(WS_EX_TOOLWINDOW, kTrayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                               instance, this);
+    m_hWnd = ::CreateWindowExW(WS_EX_TOOLWINDOW, kTrayWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                               nullptr, instance, this);
     if (!m_hWnd) return false;
     m_nTaskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
     // A copy running with other rights still hears Explorer and a second copy.
     ::ChangeWindowMessageFilterEx(m_hWnd, m_nTaskbarCreated, MSGFLT_ALLOW, nullptr);
     ::ChangeWindowMessageFilterEx(m_hWnd, WM_TRAY_OPEN, MSGFLT_ALLOW, nullptr);
-    m_hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                              ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+    m_hIcon =
+        static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
     kivo_regist_run_event(&RunEventCallback, m_hWnd);
     ::SetTimer(m_hWnd, kTrayTimer, 1000, nullptr);
     UpdateIcon();
@@ -211,7 +212,8 @@ void CTrayWnd::OnOpen() {
 void CTrayWnd::OnExit() {
     if (!m_pMain || m_pMain->HasDialogOpen()) return;
     HWND owner = m_pMain->IsVisible() ? m_pMain->GetSafeHwnd() : m_hWnd;
-    if (fw::MessageBoxGbk(owner, kExitQuestion, kMainCaption, MB_YESNO | MB_DEFBUTTON2 | MB_ICONINFORMATION) != IDYES)
+    if (fw::MessageBoxGbk(owner, kExitQuestion, kMainCaption,
+                          MB_YESNO | MB_DEFBUTTON2 | MB_ICONINFORMATION) != IDYES)
         return;
     m_pMain->Exit();
     UpdateIcon();  // gone at once; the shutdown that follows may wait for a run to stop
@@ -221,8 +223,8 @@ void CTrayWnd::OnRunEvents() {
     for (;;) {
         const std::vector<KivoRunEvent> events = PendingRunEvents().Take(64);
         for (const KivoRunEvent& event : events) {
-            const bool balloon =
-                m_notices.OnRunEnded(event.outcome, FailedRunOf(event), m_bIconAdded, int64_t(::GetTickCount64()));
+            const bool balloon = m_notices.OnRunEnded(event.outcome, FailedRunOf(event), m_bIconAdded,
+                                                      int64_t(::GetTickCount64()));
             if (balloon) ShowBalloon(CutToChars(FieldText(event.end_line), kBalloonTextChars));
         }
         if (events.size() < 64) break;

@@ -19,8 +19,9 @@ constexpr const wchar_t* kValueName = L"plan_desk";
 std::string Failure(const char* what, bool ofValue, LONG code) {
     std::wstring reason;
     wchar_t* text = nullptr;
-    if (::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                         nullptr, DWORD(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr)) {
+    if (::FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, DWORD(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr)) {
         reason = text;
         ::LocalFree(text);
     }
@@ -46,8 +47,8 @@ std::wstring ThisProgramPath() {
 
 bool LogonStartIsOn() {
     DWORD bytes = 0;
-    if (::RegGetValueW(HKEY_CURRENT_USER, g_logonStartKey, kValueName, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
-        ERROR_SUCCESS)
+    if (::RegGetValueW(HKEY_CURRENT_USER, g_logonStartKey, kValueName, RRF_RT_REG_SZ, nullptr, nullptr,
+                       &bytes) != ERROR_SUCCESS)
         return false;
     std::vector<wchar_t> value(bytes / sizeof(wchar_t) + 1, L'\0');
     bytes = DWORD(value.size() * sizeof(wchar_t));
@@ -59,8 +60,8 @@ bool LogonStartIsOn() {
 
 std::optional<std::string> SetLogonStart(bool on) {
     HKEY key = nullptr;
-    LONG rc = on ? ::RegCreateKeyExW(HKEY_CURRENT_USER, g_logonStartKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                     &key, nullptr)
+    LONG rc = on ? ::RegCreateKeyExW(HKEY_CURRENT_USER, g_logonStartKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                     nullptr, &key, nullptr)
                  : ::RegOpenKeyExW(HKEY_CURRENT_USER, g_logonStartKey, 0, KEY_SET_VALUE, &key);
     if (!on && rc == ERROR_FILE_NOT_FOUND) return std::nullopt;  // no key, no value: off already
     if (rc != ERROR_SUCCESS) return Failure("无法打开注册表项", false, rc);

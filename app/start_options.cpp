@@ -11,8 +11,9 @@ wchar_t FoldAscii(wchar_t c) {
 }
 
 bool SameIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return FoldAscii(x) == FoldAscii(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+               return FoldAscii(x) == FoldAscii(y);
+           });
 }
 
 bool IsSwitch(std::wstring_view argument, std::wstring_view name) {
@@ -74,5 +75,6 @@ bool StartsInBackground(std::wstring_view value, std::wstring_view exePath) {
         rest = value.substr(exePath.size());
         if (!rest.empty() && rest.front() != L' ' && rest.front() != L'\t') return false;
     }
-    return SameIgnoringAsciiCase(path, exePath) && ParseStartOptions(SplitOnBlanks(rest)).mode == StartMode::Background;
+    return SameIgnoringAsciiCase(path, exePath) &&
+           ParseStartOptions(SplitOnBlanks(rest)).mode == StartMode::Background;
 }

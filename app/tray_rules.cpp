@@ -30,7 +30,8 @@ std::string TrayTip(bool running, const std::optional<FailedRun>& last, int unan
     tip += running ? "自动运行中" : "已停止运行";
     if (last) {
         char when[32];
-        std::snprintf(when, sizeof when, "%02d-%02d %02d:%02d", last->month, last->day, last->hour, last->minute);
+        std::snprintf(when, sizeof when, "%02d-%02d %02d:%02d", last->month, last->day, last->hour,
+                      last->minute);
         tip += "\n上次失败：";
         tip += when;
         tip += " " + last->description;

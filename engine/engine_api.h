@@ -158,16 +158,20 @@ enum KivoRunOutcome : int32_t {
     KIVO_RUN_FAILED = 2,
     KIVO_RUN_CANCELLED = 3,  // the engine was shut down during the run
 };
-enum KivoRunTrigger : int32_t { KIVO_TRIGGER_SCHEDULED = 0, KIVO_TRIGGER_MANUAL = 1, KIVO_TRIGGER_CATCH_UP = 2 };
+enum KivoRunTrigger : int32_t {
+    KIVO_TRIGGER_SCHEDULED = 0,
+    KIVO_TRIGGER_MANUAL = 1,
+    KIVO_TRIGGER_CATCH_UP = 2
+};
 
 struct KivoRunEvent {
-    int32_t size;     // sizeof(KivoRunEvent) of the engine that sent it; the record only ever grows
+    int32_t size;  // sizeof(KivoRunEvent) of the engine that sent it; the record only ever grows
     int32_t rule_id;
-    int32_t kind;     // KivoRuleKind
-    int32_t outcome;  // KivoRunOutcome
-    int32_t trigger;  // KivoRunTrigger
-    int32_t reserved;  // 0
-    int64_t end_utc;   // when the run ended: seconds since 1970-01-01 UTC, by the engine's clock
+    int32_t kind;          // KivoRuleKind
+    int32_t outcome;       // KivoRunOutcome
+    int32_t trigger;       // KivoRunTrigger
+    int32_t reserved;      // 0
+    int64_t end_utc;       // when the run ended: seconds since 1970-01-01 UTC, by the engine's clock
     char description[32];  // the rule's description as it was when the run started (GBK)
     // The run's end line exactly as the run log got it (GBK); a longer line is cut at a character
     // boundary and ends with "…".

@@ -78,7 +78,8 @@ bool CDialog::Create(int templateId, HWND parent, bool hidden) {
     if (hidden) {
         // The dialog manager shows a window whose template has WS_VISIBLE right after WM_INITDIALOG:
         // create from a copy without it.
-        HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(templateId), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
+        HRSRC found =
+            ::FindResourceW(instance, MAKEINTRESOURCEW(templateId), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
         HGLOBAL loaded = found ? ::LoadResource(instance, found) : nullptr;
         const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
         const DWORD size = found ? ::SizeofResource(instance, found) : 0;
@@ -92,10 +93,11 @@ bool CDialog::Create(int templateId, HWND parent, bool hidden) {
     }
     CDialog* outer = t_creating;
     t_creating = this;
-    HWND hwnd = hidden ? ::CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(copy.data()),
-                                                      parent, &CDialog::DialogProc, 0)
-                       : ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId), parent,
-                                              &CDialog::DialogProc, 0);
+    HWND hwnd =
+        hidden
+            ? ::CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(copy.data()), parent,
+                                           &CDialog::DialogProc, 0)
+            : ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId), parent, &CDialog::DialogProc, 0);
     t_creating = outer;
     return hwnd != nullptr;
 }

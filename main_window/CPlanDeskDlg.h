@@ -13,7 +13,8 @@
 // The main window's caption; a second copy of the app finds the first one's window by it.
 inline constexpr const char* kMainCaption = "备份与清理计划 v1.0";
 
-constexpr UINT WM_SHOW_LOGIN = 2025;  // wParam 1: reopening a hidden window, which leaving the login hides again
+constexpr UINT WM_SHOW_LOGIN =
+    2025;  // wParam 1: reopening a hidden window, which leaving the login hides again
 constexpr UINT WM_ENGINE_LOG = 2029;
 constexpr UINT_PTR kStatusTimer = 10;
 
@@ -116,7 +117,7 @@ class CPlanDeskDlg : public fw::CDialog {
     bool OnSysCommand(UINT command);
     void OnToggleLogonStart();
     void OnToggleCloseToTray();
-    bool m_bUnlocked = false;   // a login succeeded since the window was last shown
+    bool m_bUnlocked = false;  // a login succeeded since the window was last shown
     bool m_bEverShown = false;
     bool m_bClosed = false;
     LRESULT OnEngineLog();

@@ -58,5 +58,6 @@ void CPlanDeskDlg::OnToggleLogonStart() {
 void CPlanDeskDlg::OnToggleCloseToTray() {
     const int rc = modify_sys_cfg_int(kWindowSection, kCloseToTrayKey, CloseToTrayIsOn() ? 0 : 1);
     if (rc != 0)
-        fw::MessageBoxGbk(m_hWnd, "保存设置失败,错误代码:" + std::to_string(rc), "错误", MB_OK | MB_ICONINFORMATION);
+        fw::MessageBoxGbk(m_hWnd, "保存设置失败,错误代码:" + std::to_string(rc), "错误",
+                          MB_OK | MB_ICONINFORMATION);
 }

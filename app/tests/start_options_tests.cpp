@@ -50,8 +50,9 @@ TEST(AutoStartValue, NamesThisProgramQuotedWithTheBackgroundSwitch) {
         {AutoStartCommand(exe), true},
         {L"\"c:\\program files\\PLAN_DESK\\plan_desk.EXE\" -BACKGROUND", true},
         {L"  \"C:\\Program Files\\plan_desk\\plan_desk.exe\"   /quiet /background  ", true},
-        {L"C:\\Program Files\\plan_desk\\plan_desk.exe /background", true},  // unquoted, as some tools write it
-        {L"\"C:\\Program Files\\plan_desk\\plan_desk.exe\"", false},         // no background switch
+        {L"C:\\Program Files\\plan_desk\\plan_desk.exe /background",
+         true},                                                       // unquoted, as some tools write it
+        {L"\"C:\\Program Files\\plan_desk\\plan_desk.exe\"", false},  // no background switch
         {L"\"C:\\Program Files\\plan_desk\\plan_desk.exe\" /autostart on", false},
         {L"\"D:\\portable\\plan_desk.exe\" /background", false},  // another copy
         {L"\"C:\\Program Files\\plan_desk\\plan_desk.exe.bak\" /background", false},

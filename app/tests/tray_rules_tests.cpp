@@ -36,15 +36,10 @@ TEST(CutToChars, CutsBetweenCharactersAndMarksTheCut) {
         size_t max;
         std::string expected;
     } cases[] = {
-        {"abc", 3, "abc"},
-        {"abcd", 3, "ab…"},
-        {"中文字", 3, "中文字"},
-        {"中文字符", 3, "中文…"},
-        {"a中b", 2, "a…"},
-        {"a|b", 3, "a|b"},
-        {"\x81|x", 2, "\x81|x"},  // a lead byte and '|' are one character
-        {"", 0, ""},
-        {"a", 0, ""},
+        {"abc", 3, "abc"}, {"abcd", 3, "ab…"}, {"中文字", 3, "中文字"}, {"中文字符", 3, "中文…"},
+        {"a中b", 2, "a…"}, {"a|b", 3, "a|b"},  {"\x81|x", 2, "\x81|x"},  // a lead byte and '|' are one
+                                                                         // character
+        {"", 0, ""},       {"a", 0, ""},
     };
     for (const Case& c : cases) EXPECT_EQ(CutToChars(c.text, c.max), c.expected) << c.text;
 }

@@ -225,7 +225,8 @@ TEST_F(TrayApp, ABackgroundStartShowsNoWindowStartsRunningAtOnceAndShowsTheIconU
 TEST_F(TrayApp, EachWayOfOpeningBringsTheLoginWhichLeftHidesAgainAndPassedShowsTheRules) {
     ModalDriver driver;
     driver.Until([] { return TrayWindow() && MainWindow(); });
-    for (UINT event : {UINT(WM_LBUTTONDBLCLK), UINT(NIN_SELECT), UINT(NIN_KEYSELECT), UINT(NIN_BALLOONUSERCLICK)}) {
+    for (UINT event :
+         {UINT(WM_LBUTTONDBLCLK), UINT(NIN_SELECT), UINT(NIN_KEYSELECT), UINT(NIN_BALLOONUSERCLICK)}) {
         driver.Then([event] { SendIconEvent(event); });
         PassLogin(driver, false);
     }
@@ -296,13 +297,17 @@ TEST_F(TrayApp, TheMenuOffersOpenThenExitAndExitWaitsWhileADialogIsOpenAndNoKeep
     Seen hidden, withLogin;
     // The menu runs its own loop inside the icon's message: the driver's next step reads it there.
     auto openAndRead = [](ModalDriver& driver, Seen& seen) {
-        driver.Then([] { ::PostMessageW(TrayWindow(), WM_TRAY_ICON, MAKEWPARAM(100, 100),
-                                        MAKELPARAM(WM_CONTEXTMENU, kTrayIconId)); })
+        driver
+            .Then([] {
+                ::PostMessageW(TrayWindow(), WM_TRAY_ICON, MAKEWPARAM(100, 100),
+                               MAKELPARAM(WM_CONTEXTMENU, kTrayIconId));
+            })
             .Until([] { return ::FindWindowW(L"#32768", nullptr) != nullptr; })
             .Then([&seen] {
                 HMENU menu = reinterpret_cast<HMENU>(
                     ::SendMessageW(::FindWindowW(L"#32768", nullptr), MN_GETHMENU, 0, 0));
-                for (int i = 0; i < ::GetMenuItemCount(menu); ++i) seen.ids.push_back(::GetMenuItemID(menu, i));
+                for (int i = 0; i < ::GetMenuItemCount(menu); ++i)
+                    seen.ids.push_back(::GetMenuItemID(menu, i));
                 seen.defaultId = ::GetMenuDefaultItem(menu, FALSE, 0);
                 const UINT state = ::GetMenuState(menu, IDM_TRAY_EXIT, MF_BYCOMMAND);
                 seen.exitGrayed = (state & MF_GRAYED) && (state & MF_DISABLED);
@@ -346,13 +351,14 @@ TEST_F(TrayApp, AFailedRunRaisesABalloonAGoodOneNoneAndFailuresWithinAMinuteAreC
     const int64_t endUtc = 1751335200;  // 2025-07-01 02:00 UTC
     ModalDriver driver;
     driver.Until([] { return TrayWindow() && MainWindow() && Fakes().runEventCallback; }).Then([&] {
-        const KivoRunEvent good = RunEvent(KIVO_RUN_SUCCEEDED, "每日备份", "备份规则 3「每日备份」运行完成", endUtc);
+        const KivoRunEvent good =
+            RunEvent(KIVO_RUN_SUCCEEDED, "每日备份", "备份规则 3「每日备份」运行完成", endUtc);
         Fakes().runEventCallback(&good, Fakes().runEventContext);
     });
     driver.Then([] { ::Sleep(100); }).Then([&] {
         EXPECT_TRUE(Balloons().empty());
-        const KivoRunEvent failed =
-            RunEvent(KIVO_RUN_FAILED, "每日备份", "备份规则 3「每日备份」运行失败：目标文件夹无法写入", endUtc);
+        const KivoRunEvent failed = RunEvent(KIVO_RUN_FAILED, "每日备份",
+                                             "备份规则 3「每日备份」运行失败：目标文件夹无法写入", endUtc);
         Fakes().runEventCallback(&failed, Fakes().runEventContext);
     });
     driver.Until([&] { return !Balloons().empty(); }).Then([&] {
@@ -363,8 +369,10 @@ TEST_F(TrayApp, AFailedRunRaisesABalloonAGoodOneNoneAndFailuresWithinAMinuteAreC
         EXPECT_EQ(balloon.dwInfoFlags, DWORD(NIIF_WARNING));
         EXPECT_STREQ(balloon.szInfoTitle, L"规则运行失败");
         EXPECT_STREQ(balloon.szInfo, L"备份规则 3「每日备份」运行失败：目标文件夹无法写入");
-        EXPECT_EQ(LastTip(), L"备份与清理计划 v1.0\n已停止运行\n上次失败：" + Wide(LocalMinute(endUtc)) + L" 每日备份");
-        const KivoRunEvent partly = RunEvent(KIVO_RUN_PARTLY_FAILED, "清理", "清理规则 4「清理」运行部分失败", endUtc + 60);
+        EXPECT_EQ(LastTip(),
+                  L"备份与清理计划 v1.0\n已停止运行\n上次失败：" + Wide(LocalMinute(endUtc)) + L" 每日备份");
+        const KivoRunEvent partly =
+            RunEvent(KIVO_RUN_PARTLY_FAILED, "清理", "清理规则 4「清理」运行部分失败", endUtc + 60);
         Fakes().runEventCallback(&partly, Fakes().runEventContext);
     });
     driver.Until([&] { return LastTip().find(L"另有") != std::wstring::npos; }).Then([&] {
@@ -382,7 +390,8 @@ TEST_F(TrayApp, AFailedRunRaisesABalloonAGoodOneNoneAndFailuresWithinAMinuteAreC
 TEST_F(TrayApp, TheIconComesBackWithANewTaskbarAndIsRetriedWhileThereIsNone) {
     services.iconAnswer = false;  // no taskbar yet, as early at logon
     ModalDriver driver;
-    driver.Until([&] { return IconCalls(NIM_ADD).size() >= 2; })  // tried again by the timer
+    driver
+        .Until([&] { return IconCalls(NIM_ADD).size() >= 2; })  // tried again by the timer
         .Then([&] {
             EXPECT_TRUE(IconCalls(NIM_SETVERSION).empty());
             services.iconAnswer = true;
@@ -443,8 +452,8 @@ class LogonStartTest : public TrayApp {
     std::optional<std::wstring> RunValue() const {
         wchar_t value[1024] = {};
         DWORD bytes = sizeof value;
-        if (::RegGetValueW(HKEY_CURRENT_USER, kTestRunKey, L"plan_desk", RRF_RT_REG_SZ, nullptr, value, &bytes) !=
-            ERROR_SUCCESS)
+        if (::RegGetValueW(HKEY_CURRENT_USER, kTestRunKey, L"plan_desk", RRF_RT_REG_SZ, nullptr, value,
+                           &bytes) != ERROR_SUCCESS)
             return std::nullopt;
         return std::wstring(value);
     }
@@ -465,8 +474,9 @@ TEST_F(LogonStartTest, TheSystemMenuItemsWriteAndRemoveAndTheirChecksShowTheReal
     ASSERT_NE(system, nullptr);
     auto checks = [&] {
         ::SendMessageW(hwnd, WM_INITMENUPOPUP, WPARAM(system), MAKELPARAM(0, TRUE));
-        return std::make_pair((::GetMenuState(system, IDM_SYS_AUTOSTART, MF_BYCOMMAND) & MF_CHECKED) != 0,
-                              (::GetMenuState(system, IDM_SYS_CLOSE_TO_TRAY, MF_BYCOMMAND) & MF_CHECKED) != 0);
+        return std::make_pair(
+            (::GetMenuState(system, IDM_SYS_AUTOSTART, MF_BYCOMMAND) & MF_CHECKED) != 0,
+            (::GetMenuState(system, IDM_SYS_CLOSE_TO_TRAY, MF_BYCOMMAND) & MF_CHECKED) != 0);
     };
     auto text = [&](UINT id) {
         wchar_t buffer[128] = {};

@@ -39,7 +39,9 @@ TEST(PopupMenus, HoldOnePopupWithTheirCommands) {
           {IDM_TOGGLE_RULES, L"禁用(&U)"},
           {IDM_DELETE_RULES, L"删除(&D)"},
           {IDM_MANUAL_RUN, L"手动执行(&R)"}}},
-        {IDR_TRAY_MENU, L"通知区域图标", {{IDM_TRAY_OPEN, L"打开主窗口(&O)"}, {0, L""}, {IDM_TRAY_EXIT, L"退出(&X)"}}},
+        {IDR_TRAY_MENU,
+         L"通知区域图标",
+         {{IDM_TRAY_OPEN, L"打开主窗口(&O)"}, {0, L""}, {IDM_TRAY_EXIT, L"退出(&X)"}}},
     };
     for (const auto& want : menus) {
         SCOPED_TRACE(testing::Message() << "menu " << want.id);

@@ -20,8 +20,8 @@ class AppSession {
   public:
     // Starts plan_desk.exe (or another program of the bin folder) with the arguments; with suspended,
     // its first thread waits for Resume.
-    explicit AppSession(const std::wstring& dataFolder, bool suspended = false, const std::wstring& arguments = L"",
-                        const std::wstring& program = L"plan_desk.exe");
+    explicit AppSession(const std::wstring& dataFolder, bool suspended = false,
+                        const std::wstring& arguments = L"", const std::wstring& program = L"plan_desk.exe");
     ~AppSession();
     AppSession(const AppSession&) = delete;
     AppSession& operator=(const AppSession&) = delete;

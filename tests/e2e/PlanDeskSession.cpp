@@ -128,7 +128,8 @@ HWND PlanDeskSession::StartInBackground() {
     return notify;
 }
 
-bool WriteOverdueCleanRule(const std::wstring& home, const std::wstring& folder, const std::wstring& description) {
+bool WriteOverdueCleanRule(const std::wstring& home, const std::wstring& folder,
+                           const std::wstring& description) {
     kivo::RuleSet rules;
     kivo::StoredRule<ClearRule> stored;
     stored.rule.rule_id = 1;
@@ -144,7 +145,8 @@ bool WriteOverdueCleanRule(const std::wstring& home, const std::wstring& folder,
 }
 
 HWND NotifyWindowOf(DWORD pid) {
-    for (HWND found = nullptr; (found = ::FindWindowExW(nullptr, found, L"plan_desk.NotifyIconWindow", nullptr));) {
+    for (HWND found = nullptr;
+         (found = ::FindWindowExW(nullptr, found, L"plan_desk.NotifyIconWindow", nullptr));) {
         DWORD owner = 0;
         ::GetWindowThreadProcessId(found, &owner);
         if (owner == pid) return found;

@@ -116,7 +116,8 @@ class PlanDeskSession {
 // Writes the data folder's rule file with one daily clean rule over the folder whose schedule took
 // effect three days ago and that never ran: the state a machine that was off meanwhile leaves, so
 // the rule runs (late) as soon as automatic running starts. Written as the engine writes it.
-bool WriteOverdueCleanRule(const std::wstring& home, const std::wstring& folder, const std::wstring& description);
+bool WriteOverdueCleanRule(const std::wstring& home, const std::wstring& folder,
+                           const std::wstring& description);
 
 // The process's hidden window that owns its notification icon, or nullptr.
 HWND NotifyWindowOf(DWORD pid);

@@ -136,7 +136,8 @@ HWND NotificationArea() {
 // the icon's menu, each with the notification area it belongs to.
 void ShootNotificationArea(const std::wstring& folder, int& failures) {
     PlanDeskSession s;
-    if (!WriteOverdueCleanRule(s.Home(), L"D:\\业务系统\\已移走的日志", L"清理应用日志") || !s.StartInBackground()) {
+    if (!WriteOverdueCleanRule(s.Home(), L"D:\\业务系统\\已移走的日志", L"清理应用日志") ||
+        !s.StartInBackground()) {
         ++failures;
         return;
     }
@@ -178,7 +179,8 @@ void ShootNotificationArea(const std::wstring& folder, int& failures) {
     // The icon is the area's first: a right click on it opens the app's menu.
     RECT client;
     ::GetClientRect(area, &client);
-    POINT icon{client.left + ::GetSystemMetrics(SM_CXSMICON) / 2 + 2, client.top + ::GetSystemMetrics(SM_CYSMICON) / 2 + 2};
+    POINT icon{client.left + ::GetSystemMetrics(SM_CXSMICON) / 2 + 2,
+               client.top + ::GetSystemMetrics(SM_CYSMICON) / 2 + 2};
     ::ClientToScreen(area, &icon);
     ClickAt(icon, MouseButton::Right);
     HWND menu = WaitForPopupMenu(s.Pid(), 5000);

@@ -81,10 +81,10 @@ long Threads(DWORD pid) {
 long long CommittedPrivateBytes(HANDLE process) {
     long long total = 0;
     MEMORY_BASIC_INFORMATION region{};
-    for (char* address = nullptr;
-         ::VirtualQueryEx(process, address, &region, sizeof region) == sizeof region;
+    for (char* address = nullptr; ::VirtualQueryEx(process, address, &region, sizeof region) == sizeof region;
          address = static_cast<char*>(region.BaseAddress) + region.RegionSize) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += static_cast<long long>(region.RegionSize);
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += static_cast<long long>(region.RegionSize);
         if (region.RegionSize == 0) break;
     }
     return total > 0 ? total : -1;

@@ -71,7 +71,8 @@ void ExpectFlat(const std::vector<ResourceCounts>& samples, bool guiCounted) {
 void Report(const std::vector<ResourceCounts>& samples, bool guiCounted) {
     for (size_t i = 0; i < samples.size(); ++i) std::printf("  %2zu: %s\n", i, Describe(samples[i]).c_str());
     if (!guiCounted)
-        std::printf("  GDI and USER object counts: not available here (GetGuiResources answers 0, as under Wine)\n");
+        std::printf(
+            "  GDI and USER object counts: not available here (GetGuiResources answers 0, as under Wine)\n");
     std::fflush(stdout);
 }
 
@@ -113,8 +114,10 @@ TEST(Soak, ABackgroundCopyStaysFlatThroughThousandsOfRunsAQuarterOfThemFailed) {
         if (b >= kWarmUpBatches) samples.push_back(CountResources(app.Process(), app.Pid()));
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%d runs (%d failed) in %.1f s; after the warm-up of %d batches, and after each further batch of %d:\n",
-                runs, runs / 4, seconds, kWarmUpBatches, batch);
+    std::printf(
+        "%d runs (%d failed) in %.1f s; after the warm-up of %d batches, and after each further batch of "
+        "%d:\n",
+        runs, runs / 4, seconds, kWarmUpBatches, batch);
     Report(samples, guiCounted);
     EXPECT_TRUE(VisibleWindowsOf(app.Pid()).empty());
     EXPECT_EQ(log.Count(), 513);
@@ -131,7 +134,8 @@ TEST(Soak, DISABLED_RealEngineMinuteRulesForAsLongAsAsked) {
     ScratchFolder work(L"soak-work");
     kivo::RuleSet rules;
     const int64_t now =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     for (int id = 1; id <= ruleCount; ++id) {
         const fs::path folder = work.Path() / (L"目录" + std::to_wstring(id));
         if (id % 4 != 0) fs::create_directories(folder);
@@ -164,7 +168,8 @@ TEST(Soak, DISABLED_RealEngineMinuteRulesForAsLongAsAsked) {
     for (const auto& entry : fs::directory_iterator(home.Path() / L"logs")) {
         std::ifstream in(entry.path(), std::ios::binary);
         for (std::string line; std::getline(in, line);) {
-            ended += line.find(U8(L"运行完成")) != std::string::npos || line.find(U8(L"运行失败")) != std::string::npos;
+            ended += line.find(U8(L"运行完成")) != std::string::npos ||
+                     line.find(U8(L"运行失败")) != std::string::npos;
             failed += line.find(U8(L"运行失败")) != std::string::npos;
         }
     }

@@ -572,10 +572,10 @@ void Engine::WorkerLoop(TaskRunner& runner) {
         }
         const std::string endLine = RunLogText::RunEnded(label, report);
         m_log.Post(endLine);
-        m_log.PostRunEvent(MakeRunEvent(isClear ? RuleKind::Clear : RuleKind::Backup, job.id,
-                                        isClear ? FieldText(clearRule.description)
-                                                : FieldText(backupRule.description),
-                                        job.trigger, report.outcome, m_clock->NowUtc(), endLine));
+        m_log.PostRunEvent(
+            MakeRunEvent(isClear ? RuleKind::Clear : RuleKind::Backup, job.id,
+                         isClear ? FieldText(clearRule.description) : FieldText(backupRule.description),
+                         job.trigger, report.outcome, m_clock->NowUtc(), endLine));
         m_history.Flush();
 
         lock.lock();

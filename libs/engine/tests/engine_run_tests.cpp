@@ -238,7 +238,8 @@ TEST_F(EngineRuns, ManualRunsReportEveryOutcomeInTheirEndLineAndThenInTheirEvent
     } cases[] = {
         {{RunOutcome::Succeeded, ""}, kRule1 + "运行完成", KIVO_RUN_SUCCEEDED},
         {{RunOutcome::Succeeded, "删除 3 个文件"}, kRule1 + "运行完成：删除 3 个文件", KIVO_RUN_SUCCEEDED},
-        {{RunOutcome::PartiallyFailed, "1 个文件无法删除"}, kRule1 + "运行部分失败：1 个文件无法删除",
+        {{RunOutcome::PartiallyFailed, "1 个文件无法删除"},
+         kRule1 + "运行部分失败：1 个文件无法删除",
          KIVO_RUN_PARTLY_FAILED},
         {{RunOutcome::Failed, "文件夹不存在"}, kRule1 + "运行失败：文件夹不存在", KIVO_RUN_FAILED},
         {{RunOutcome::Cancelled, ""}, kRule1 + "运行已取消", KIVO_RUN_CANCELLED},
@@ -248,9 +249,8 @@ TEST_F(EngineRuns, ManualRunsReportEveryOutcomeInTheirEndLineAndThenInTheirEvent
         m_script->report = c2.report;
         ASSERT_EQ(m_engine->ManRun(c.rule_id), 0);
         m_engine->WaitIdle();
-        EXPECT_EQ(timeline.Entries(),
-                  (Lines{kRule1 + "开始手动运行", c2.endLine,
-                         "event outcome " + std::to_string(c2.outcome) + " trigger 1"}));
+        EXPECT_EQ(timeline.Entries(), (Lines{kRule1 + "开始手动运行", c2.endLine,
+                                             "event outcome " + std::to_string(c2.outcome) + " trigger 1"}));
         ASSERT_EQ(timeline.Events().size(), 1u);
         EXPECT_EQ(std::string(timeline.Events()[0].end_line), c2.endLine);
     }
@@ -385,11 +385,11 @@ TEST(RunEvent, AnEndLineTooLongForTheRecordIsCutAtACharacterBoundaryWithAnEllips
     struct Case {
         std::string line, expected;
     } cases[] = {
-        {std::string(1023, 'a'), std::string(1023, 'a')},                         // fits with its NUL
-        {std::string(1024, 'a'), std::string(1021, 'a') + "…"},                   // one byte too long
-        {repeat("中", 600), repeat("中", 510) + "…"},                             // cut between characters
-        {"a" + repeat("中", 600), "a" + repeat("中", 510) + "…"},                 // ... whatever the parity
-        {repeat("中", 511) + "a", repeat("中", 511) + "a"},                       // exactly 1023 bytes
+        {std::string(1023, 'a'), std::string(1023, 'a')},          // fits with its NUL
+        {std::string(1024, 'a'), std::string(1021, 'a') + "…"},    // one byte too long
+        {repeat("中", 600), repeat("中", 510) + "…"},              // cut between characters
+        {"a" + repeat("中", 600), "a" + repeat("中", 510) + "…"},  // ... whatever the parity
+        {repeat("中", 511) + "a", repeat("中", 511) + "a"},        // exactly 1023 bytes
     };
     for (const Case& c : cases) {
         const KivoRunEvent e =

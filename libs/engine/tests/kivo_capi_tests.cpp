@@ -145,7 +145,8 @@ TEST_F(KivoCApi, ARunEventRegistrationMadeBeforeInitHearsOfAFailedRun) {
     ASSERT_EQ(kivo_man_run(c.rule_id), 0);
     std::unique_lock lock(heard.mutex);
     // A guard against a hang, not a speed check.
-    ASSERT_TRUE(heard.arrived.wait_for(lock, std::chrono::seconds(20), [&] { return !heard.events.empty(); }));
+    ASSERT_TRUE(
+        heard.arrived.wait_for(lock, std::chrono::seconds(20), [&] { return !heard.events.empty(); }));
     EXPECT_EQ(heard.events[0].rule_id, c.rule_id);
     EXPECT_EQ(heard.events[0].kind, KIVO_RULE_CLEAR);
     EXPECT_EQ(heard.events[0].outcome, KIVO_RUN_FAILED);

@@ -19,11 +19,11 @@
 namespace {
 
 const char* const kExports[] = {
-    "kivo_add_backup",      "kivo_add_clear",     "kivo_auto_run",       "kivo_backup",
-    "kivo_deinit",          "kivo_del_rule",      "kivo_enable_rule",    "kivo_get_backup",
-    "kivo_get_backup_list", "kivo_get_clear",     "kivo_get_clear_list", "kivo_init",
-    "kivo_is_run",          "kivo_man_run",       "kivo_regist_msg",     "kivo_regist_run_event",
-    "kivo_restore",         "kivo_stop_run",      "kivo_update_backup",  "kivo_update_clear",
+    "kivo_add_backup",      "kivo_add_clear", "kivo_auto_run",       "kivo_backup",
+    "kivo_deinit",          "kivo_del_rule",  "kivo_enable_rule",    "kivo_get_backup",
+    "kivo_get_backup_list", "kivo_get_clear", "kivo_get_clear_list", "kivo_init",
+    "kivo_is_run",          "kivo_man_run",   "kivo_regist_msg",     "kivo_regist_run_event",
+    "kivo_restore",         "kivo_stop_run",  "kivo_update_backup",  "kivo_update_clear",
 };
 // The exports added beside the 19, at the ordinals kivo.def gives them.
 const std::pair<const char*, int> kAddedOrdinals[] = {{"kivo_regist_run_event", 20}};

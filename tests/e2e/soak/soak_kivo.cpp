@@ -70,8 +70,8 @@ void Report() {
         const int id = 1 + i % 7;
         const std::string rule = "清理规则 " + std::to_string(id) + "「浸泡」";
         Line(rule + "开始运行");
-        const std::string end =
-            rule + (failed ? "运行失败：第 " + std::to_string(i) + " 次，模拟的失败" : "运行完成：第 " + std::to_string(i) + " 次");
+        const std::string end = rule + (failed ? "运行失败：第 " + std::to_string(i) + " 次，模拟的失败"
+                                               : "运行完成：第 " + std::to_string(i) + " 次");
         Line(end);
         KivoRunEvent event{};
         event.size = sizeof event;
