@@ -187,6 +187,8 @@ void CPlanDeskDlg::UpdateRunButtons() {
 }
 
 LRESULT CPlanDeskDlg::OnShowLogin(bool reopening) {
+    // Hidden again (by its close box) before the posted login came: nothing to log in to.
+    if (reopening && !IsVisible()) return 0;
     CLoginDlg login;
     login.m_hIcon = m_hIcon;
     if (login.DoModal() == IDOK) {
