@@ -113,11 +113,13 @@ void CTrayWnd::SetMainWindow(CPlanDeskDlg* main) {
 
 LRESULT CALLBACK CTrayWnd::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
+        // The messages of the creation itself come before CreateWindowExW returns the handle.
         auto* self = static_cast<CTrayWnd*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->m_hWnd = hwnd;
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<CTrayWnd*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self || msg == WM_NCCREATE) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+    if (!self) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
     try {
         return self->OnMessage(msg, wParam, lParam);
     } catch (...) {

@@ -13,8 +13,8 @@
 // The main window's caption; a second copy of the app finds the first one's window by it.
 inline constexpr const char* kMainCaption = "备份与清理计划 v1.0";
 
-constexpr UINT WM_SHOW_LOGIN =
-    2025;  // wParam 1: reopening a hidden window, which leaving the login hides again
+// wParam 1: reopening a hidden window, which leaving the login hides again.
+constexpr UINT WM_SHOW_LOGIN = 2025;
 constexpr UINT WM_ENGINE_LOG = 2029;
 constexpr UINT_PTR kStatusTimer = 10;
 
@@ -69,9 +69,11 @@ class CPlanDeskDlg : public fw::CDialog {
     // Shown, but a dialog or message box holds it disabled.
     bool HasDialogOpen() const { return IsVisible() && !::IsWindowEnabled(m_hWnd); }
 
-    // Set before Create.
-    bool m_bBackground = false;            // started with /background: no login at start, the close box hides
-    CMainWindowShell* m_pShell = nullptr;  // none: the window never hides and the logon item is grey
+    // Started with /background: no login at start, and the close box hides. Set before Create.
+    bool m_bBackground = false;
+    // Set by the application once the window exists. None: the window never hides and the logon
+    // item is grey.
+    CMainWindowShell* m_pShell = nullptr;
 
     HICON m_hIcon;  // application icon; not owned
     HFONT m_pLogFont = nullptr;
