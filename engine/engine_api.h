@@ -1,4 +1,5 @@
-// The task engine library (kivo.dll): the 19 functions the app calls, and their result codes.
+// The task engine library (kivo.dll): the 19 functions the app calls, and their result codes, and
+// the functions added since, each documented where it is declared, after the 19.
 //
 // Texts are NUL-terminated GBK (code page 936) byte strings of at most 255 bytes.
 // Records are those of rule_records.h, passed by address. Every function may be
@@ -145,5 +146,55 @@ int kivo_update_backup(const BackupRule* rule);
 // done so far (manual_progress.h).
 int kivo_backup(const char* source_folder, const char* backup_file);
 int kivo_restore(const char* backup_file, const char* target_folder);
+
+// ---- Added beside the 19: exported by name and at the ordinal given in kivo.def. ----
+
+// One finished run of a rule (automatic, catch-up or by hand), as the engine judged it. The engine,
+// not the text of its lines, says whether a run failed: a caller decides from `outcome`.
+enum KivoRuleKind : int32_t { KIVO_RULE_CLEAR = 1, KIVO_RULE_BACKUP = 2 };
+enum KivoRunOutcome : int32_t {
+    KIVO_RUN_SUCCEEDED = 0,
+    KIVO_RUN_PARTLY_FAILED = 1,  // the run finished, but some files failed (each has its own log line)
+    KIVO_RUN_FAILED = 2,
+    KIVO_RUN_CANCELLED = 3,  // the engine was shut down during the run
+};
+enum KivoRunTrigger : int32_t {
+    KIVO_TRIGGER_SCHEDULED = 0,
+    KIVO_TRIGGER_MANUAL = 1,
+    KIVO_TRIGGER_CATCH_UP = 2
+};
+
+struct KivoRunEvent {
+    int32_t size;  // sizeof(KivoRunEvent) of the engine that sent it; the record only ever grows
+    int32_t rule_id;
+    int32_t kind;          // KivoRuleKind
+    int32_t outcome;       // KivoRunOutcome
+    int32_t trigger;       // KivoRunTrigger
+    int32_t reserved;      // 0
+    int64_t end_utc;       // when the run ended: seconds since 1970-01-01 UTC, by the engine's clock
+    char description[32];  // the rule's description as it was when the run started (GBK)
+    // The run's end line exactly as the run log got it (GBK); a longer line is cut at a character
+    // boundary and ends with "…".
+    char end_line[1024];
+};
+static_assert(sizeof(KivoRunEvent) == 1088);
+static_assert(offsetof(KivoRunEvent, rule_id) == 4);
+static_assert(offsetof(KivoRunEvent, kind) == 8);
+static_assert(offsetof(KivoRunEvent, outcome) == 12);
+static_assert(offsetof(KivoRunEvent, trigger) == 16);
+static_assert(offsetof(KivoRunEvent, end_utc) == 24);
+static_assert(offsetof(KivoRunEvent, description) == 32);
+static_assert(offsetof(KivoRunEvent, end_line) == 64);
+
+// The record lives only for the call: copy what is kept.
+typedef void (*KivoRunEventCallback)(const KivoRunEvent* event, void* context);
+
+// @20. Registers the callback that hears of every finished run; null stops it. Like kivo_regist_msg
+// it may be called before kivo_init (the registration carries over) and always answers 0. The event
+// comes on the engine's log thread, right after the run's end line was handed to the run-log
+// callback: lines and events keep one order. While no run-log callback is registered, lines wait
+// for one but events do not wait behind them. An event that finds no run-event callback is dropped.
+// A callback in progress when a new registration returns may still finish with the old one.
+int kivo_regist_run_event(KivoRunEventCallback callback, void* context);
 
 }  // extern "C"

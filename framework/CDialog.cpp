@@ -1,5 +1,8 @@
 #include "CDialog.h"
 
+#include <cstring>
+#include <vector>
+
 namespace fw {
 namespace {
 
@@ -65,15 +68,36 @@ CDialog* CDialog::FromHandle(HWND hwnd) {
     return reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
 }
 
-bool CDialog::Create(int templateId, HWND parent) {
+bool CDialog::Create(int templateId, HWND parent, bool hidden) {
     m_nTemplateId = templateId;
     m_hParent = parent;
     m_bEndLoop = false;
     m_nModalResult = -1;
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    std::vector<DWORD> copy;
+    if (hidden) {
+        // The dialog manager shows a window whose template has WS_VISIBLE right after WM_INITDIALOG:
+        // create from a copy without it.
+        HRSRC found =
+            ::FindResourceW(instance, MAKEINTRESOURCEW(templateId), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
+        HGLOBAL loaded = found ? ::LoadResource(instance, found) : nullptr;
+        const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+        const DWORD size = found ? ::SizeofResource(instance, found) : 0;
+        if (!bytes || size < sizeof(DLGTEMPLATE)) return false;
+        copy.resize((size + sizeof(DWORD) - 1) / sizeof(DWORD));
+        std::memcpy(copy.data(), bytes, size);
+        const auto* words = reinterpret_cast<const WORD*>(copy.data());
+        // An extended template starts with version 1 and signature 0xFFFF; its style is at byte 12.
+        DWORD& style = words[0] == 1 && words[1] == 0xFFFF ? copy[3] : copy[0];
+        style &= ~DWORD(WS_VISIBLE);
+    }
     CDialog* outer = t_creating;
     t_creating = this;
-    HWND hwnd = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), parent,
-                                     &CDialog::DialogProc, 0);
+    HWND hwnd =
+        hidden
+            ? ::CreateDialogIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(copy.data()), parent,
+                                           &CDialog::DialogProc, 0)
+            : ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId), parent, &CDialog::DialogProc, 0);
     t_creating = outer;
     return hwnd != nullptr;
 }

@@ -37,8 +37,9 @@ class CDialog : public CWnd {
 
     // Runs the dialog modally; the owner (the parent, or else the main window) is disabled meanwhile.
     INT_PTR DoModal();
-    // Creates the window without running a loop (a modeless or child dialog).
-    bool Create(int templateId, HWND parent);
+    // Creates the window without running a loop (a modeless or child dialog). hidden: the window
+    // stays hidden even when its template says visible.
+    bool Create(int templateId, HWND parent, bool hidden = false);
     INT_PTR RunModalLoop();
     void EndModalLoop(INT_PTR result);
     // Ends a modal run with result and hides the window.

@@ -60,4 +60,8 @@ std::wstring Services::PickFile(HWND owner, const std::wstring& filter, DWORD fl
     return file.data();
 }
 
+bool Services::NotifyIcon(DWORD message, NOTIFYICONDATAW& data) {
+    return ::Shell_NotifyIconW(message, &data) != FALSE;
+}
+
 }  // namespace fw

@@ -1,7 +1,9 @@
-// Message boxes and the shell pickers, replaceable so that tests can answer them.
+// Message boxes, the shell pickers and the notification icon, replaceable so that tests can answer
+// them.
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -16,6 +18,8 @@ class Services {
     virtual std::wstring PickFolder(const std::wstring& title, UINT flags);
     // The open-file chooser. filter uses '|' separators ("Text (*.txt)|*.txt||"). Empty when cancelled.
     virtual std::wstring PickFile(HWND owner, const std::wstring& filter, DWORD flags);
+    // Shell_NotifyIconW: adds, changes or removes a notification-area icon.
+    virtual bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data);
 };
 
 // The services in use: the real ones unless a test installed others.

@@ -18,8 +18,9 @@
 #include "rule_text.h"
 #include "settings_api.h"
 
-// Process-wide: the first visible tick starts automatic running, once. Outside the anonymous
-// namespace only so that tests can set it back between cases (tests/support/TestSeams.h).
+// Process-wide: the first visible tick (or a background start) starts automatic running, once.
+// Outside the anonymous namespace only so that tests can set it back between cases
+// (tests/support/TestSeams.h).
 bool g_firstTickDone = false;
 
 namespace {
@@ -110,7 +111,10 @@ BOOL CPlanDeskDlg::OnInitDialog() {
     kivo_regist_msg(&EngineLogCallback, m_hWnd);
     ::SetTimer(m_hWnd, kStatusTimer, kStatusPeriodMs, nullptr);
     SetText(kMainCaption);
-    ::PostMessageW(m_hWnd, WM_SHOW_LOGIN, 0, 0);
+    AddSystemMenuItems();
+    // A background process starts hidden and without a login; opening it brings the login.
+    m_bEverShown = !m_bBackground;
+    if (!m_bBackground) ::PostMessageW(m_hWnd, WM_SHOW_LOGIN, 0, 0);
     return TRUE;
 }
 
@@ -154,16 +158,23 @@ void CPlanDeskDlg::SaveColumnWidths(CMyListCtrl& list, const char* prefix) {
 }
 
 void CPlanDeskDlg::OnTimer(UINT_PTR id) {
-    if (!IsVisible()) return;
-    if (!g_firstTickDone) {
-        g_firstTickDone = true;
-        kivo_auto_run();
+    if (!IsVisible()) {
+        // Hidden for weeks in the notification area: lines whose wake-up was lost must not pile up.
+        if (id == kStatusTimer && !PendingLogLines().Empty()) OnEngineLog();
+        return;
     }
+    StartAutomaticRunningOnce();
     if (id == kStatusTimer) {
         UpdateRunButtons();
         // Lines whose wake-up could not be posted are picked up here.
         if (!PendingLogLines().Empty()) OnEngineLog();
     }
+}
+
+void CPlanDeskDlg::StartAutomaticRunningOnce() {
+    if (g_firstTickDone) return;
+    g_firstTickDone = true;
+    kivo_auto_run();
 }
 
 void CPlanDeskDlg::UpdateRunButtons() {
@@ -175,12 +186,18 @@ void CPlanDeskDlg::UpdateRunButtons() {
     EnableItem(IDC_MANUAL_RESTORE, running == 0);
 }
 
-LRESULT CPlanDeskDlg::OnShowLogin() {
+LRESULT CPlanDeskDlg::OnShowLogin(bool reopening) {
+    // Hidden again (by its close box) before the posted login came: nothing to log in to.
+    if (reopening && !IsVisible()) return 0;
     CLoginDlg login;
     login.m_hIcon = m_hIcon;
     if (login.DoModal() == IDOK) {
+        m_bUnlocked = true;
         FillClearList();
         FillBackupList();
+        NotifyShell();
+    } else if (reopening) {
+        HideToTray();  // the engine goes on running; only the window goes away again
     } else {
         CloseWindow();
     }
@@ -188,14 +205,61 @@ LRESULT CPlanDeskDlg::OnShowLogin() {
 }
 
 void CPlanDeskDlg::OnClose() {
-    CloseWindow();
+    if (CloseHides()) {
+        HideToTray();
+    } else {
+        CloseWindow();
+    }
 }
 
-void CPlanDeskDlg::CloseWindow() {
-    ::KillTimer(m_hWnd, kStatusTimer);
+bool CPlanDeskDlg::CloseHides() const {
+    if (!m_pShell) return false;  // nothing would ever show the window again
+    return m_bBackground || get_sys_cfg_int(kWindowSection, kCloseToTrayKey) == 1;
+}
+
+void CPlanDeskDlg::SaveAllColumnWidths() {
     SaveColumnWidths(m_lstLog, "log");
     SaveColumnWidths(m_lstClear, "clear");
     SaveColumnWidths(m_lstBackup, "backup");
+}
+
+void CPlanDeskDlg::HideToTray() {
+    SaveAllColumnWidths();
+    // Locked again: no rule stays in a window nobody watches. The run log keeps its lines.
+    m_bUnlocked = false;
+    m_lstClear.DeleteAllItems();
+    m_lstBackup.DeleteAllItems();
+    m_vecSelRows.clear();
+    ::ShowWindow(m_hWnd, SW_HIDE);
+    NotifyShell();
+}
+
+void CPlanDeskDlg::OpenFromTray() {
+    if (!m_hWnd) return;
+    if (IsVisible()) {
+        HWND front = ::GetLastActivePopup(m_hWnd);
+        ::SetForegroundWindow(front ? front : m_hWnd);
+        return;
+    }
+    m_bEverShown = true;
+    ::ShowWindow(m_hWnd, SW_SHOW);
+    ::SetForegroundWindow(m_hWnd);
+    NotifyShell();
+    ::PostMessageW(m_hWnd, WM_SHOW_LOGIN, 1, 0);
+}
+
+void CPlanDeskDlg::Exit() {
+    if (m_hWnd) CloseWindow();
+}
+
+void CPlanDeskDlg::NotifyShell() {
+    if (m_pShell) m_pShell->MainWindowChanged();
+}
+
+void CPlanDeskDlg::CloseWindow() {
+    m_bClosed = true;
+    ::KillTimer(m_hWnd, kStatusTimer);
+    if (m_bEverShown) SaveAllColumnWidths();
     if (m_pLogFont) {
         ::SendMessageW(m_lstLog.GetSafeHwnd(), WM_SETFONT, 0, FALSE);
         ::DeleteObject(m_pLogFont);
@@ -204,14 +268,19 @@ void CPlanDeskDlg::CloseWindow() {
     EndDialog(IDCANCEL);
 }
 
-bool CPlanDeskDlg::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT* result) {
+bool CPlanDeskDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     switch (msg) {
         case WM_SHOW_LOGIN:
-            *result = OnShowLogin();
+            *result = OnShowLogin(wParam == 1);
             return true;
         case WM_ENGINE_LOG:
             *result = OnEngineLog();
             return true;
+        case WM_INITMENUPOPUP:
+            if (HIWORD(lParam)) OnInitSystemMenu(reinterpret_cast<HMENU>(wParam));
+            return false;  // the default processing still readies the menu's own items
+        case WM_SYSCOMMAND:
+            return OnSysCommand(UINT(wParam & 0xFFF0));
         default:
             return fw::AnswerIconMessage(m_hWnd, m_hIcon, msg, result);
     }

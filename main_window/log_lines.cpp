@@ -20,37 +20,3 @@ bool HasAlertKeyword(std::string_view line) {
     return std::any_of(std::begin(kKeywords), std::end(kKeywords),
                        [&](const char* word) { return ContainsOnCharBoundary(line, word); });
 }
-
-bool LogQueue::Push(std::string line) {
-    std::lock_guard lock(m_mutex);
-    m_lines.push_back(std::move(line));
-    if (m_wakePending) return false;
-    m_wakePending = true;
-    return true;
-}
-
-void LogQueue::WakeFailed() {
-    std::lock_guard lock(m_mutex);
-    m_wakePending = false;
-}
-
-std::vector<std::string> LogQueue::Take(size_t max) {
-    std::lock_guard lock(m_mutex);
-    const size_t n = std::min(max, m_lines.size());
-    std::vector<std::string> lines(std::make_move_iterator(m_lines.begin()),
-                                   std::make_move_iterator(m_lines.begin() + std::ptrdiff_t(n)));
-    m_lines.erase(m_lines.begin(), m_lines.begin() + std::ptrdiff_t(n));
-    if (m_lines.empty()) m_wakePending = false;
-    return lines;
-}
-
-bool LogQueue::Empty() const {
-    std::lock_guard lock(m_mutex);
-    return m_lines.empty();
-}
-
-void LogQueue::Clear() {
-    std::lock_guard lock(m_mutex);
-    m_lines.clear();
-    m_wakePending = false;
-}

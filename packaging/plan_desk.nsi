@@ -2,8 +2,9 @@
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=2.0.0.1 -DOUTFILE=<setup.exe> -DFILES_NSH=<shipped_files.nsh>
 ;            -DICON=<plan_desk.ico> plan_desk.nsi
 ; Silent use:
-;   setup.exe /S [/D=<folder>]          exit code 0 done, 2 refused (the app is running)
-;   uninstall.exe /S [/REMOVEDATA]      /REMOVEDATA also deletes %LOCALAPPDATA%\plan_desk
+;   setup.exe /S [/NOAUTOSTART] [/D=<folder>]   exit code 0 done, 2 refused (the app is running);
+;                                               /NOAUTOSTART: no start in the background at logon
+;   uninstall.exe /S [/REMOVEDATA]              /REMOVEDATA also deletes %LOCALAPPDATA%\plan_desk
 ; The uninstaller removes exactly the files the installer placed, and leaves the data folder (accounts,
 ; rules, settings) unless asked: a reinstall or an upgrade then finds everything as it was.
 
@@ -24,6 +25,9 @@ SetCompressor /SOLID lzma
 !define PUBLISHER "plan_desk 开发组"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\plan_desk"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT_NAME}.lnk"
+; The logon start: the same value the app's system menu and "plan_desk.exe /autostart on" write.
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define RUN_VALUE "plan_desk"
 ; Held by the app for as long as it runs (its single-instance rule).
 !define APP_MUTEX "Config Kivo For Varnel.version 1.0"
 
@@ -41,6 +45,7 @@ ShowUninstDetails show
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
+Page custom AutoStartPageShow AutoStartPageLeave
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 
@@ -72,9 +77,43 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "版权所有 (C) 202
     ${EndIf}
 !macroend
 
+Var AutoStart
+Var AutoStartBox
+
 Function .onInit
     SetRegView 64
+    ; Rules run only while the app runs: starting it at logon is what makes them run every day.
+    StrCpy $AutoStart 1
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/NOAUTOSTART" $R1
+    ${IfNot} ${Errors}
+        StrCpy $AutoStart 0
+    ${EndIf}
     !insertmacro RefuseWhileAppRuns
+FunctionEnd
+
+Function AutoStartPageShow
+    !insertmacro MUI_HEADER_TEXT "后台运行" "选择是否在登录 Windows 时自动在后台启动。"
+    nsDialogs::Create 1018
+    Pop $0
+    ${NSD_CreateLabel} 0 0 100% 36u "规则只在${PRODUCT_NAME}运行时才会按计划执行。登录 Windows 时在后台启动它，规则才能每天按时运行；程序图标显示在通知区域中。以后可在主窗口的系统菜单中更改。"
+    Pop $0
+    ${NSD_CreateCheckbox} 0 44u 100% 12u "登录 Windows 时在后台运行（推荐）"
+    Pop $AutoStartBox
+    ${If} $AutoStart == 1
+        ${NSD_Check} $AutoStartBox
+    ${EndIf}
+    nsDialogs::Show
+FunctionEnd
+
+Function AutoStartPageLeave
+    ${NSD_GetState} $AutoStartBox $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $AutoStart 1
+    ${Else}
+        StrCpy $AutoStart 0
+    ${EndIf}
 FunctionEnd
 
 Section "Install"
@@ -98,6 +137,10 @@ Section "Install"
     ; In KB, as "Apps & features" shows it.
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+    ${If} $AutoStart == 1
+        WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\plan_desk.exe" /background'
+    ${EndIf}
 SectionEnd
 
 Var DataFolder
@@ -165,6 +208,14 @@ Section "Uninstall"
     ; Not /r: files the user put into the folder stay, and so does the folder then.
     RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ; The logon start of this installation goes with it; one that starts another copy stays.
+    ReadRegStr $0 HKCU "${RUN_KEY}" "${RUN_VALUE}"
+    StrCpy $1 '"$INSTDIR\plan_desk.exe"'
+    StrLen $2 $1
+    StrCpy $3 $0 $2
+    ${If} $3 == $1
+        DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+    ${EndIf}
 
     ${If} $RemoveData == 1
     ${AndIf} $DataFolder != ""

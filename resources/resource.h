@@ -23,6 +23,13 @@
 #define IDM_TOGGLE_RULES 2007
 #define IDM_NEW_BACKUP_RULE 2008
 #define IDM_EDIT_BACKUP_RULE 2009
+#define IDR_TRAY_MENU 2017
+#define IDM_TRAY_OPEN 2032
+#define IDM_TRAY_EXIT 2033
+
+// Items added to the main window's system menu (multiples of 16 below 0xF000)
+#define IDM_SYS_AUTOSTART 0x0850
+#define IDM_SYS_CLOSE_TO_TRAY 0x0860
 
 // Main window (2010)
 #define IDC_LOG_LIST 2020

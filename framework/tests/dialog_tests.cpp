@@ -185,3 +185,37 @@ TEST(Dialog, ShowsItsIconInTheCaptionTheTaskbarAndWhenDragged) {
 }
 
 }  // namespace
+
+namespace {
+
+class VisibleTemplate : public fw::CDialog {
+  public:
+    explicit VisibleTemplate(int id) : CDialog(id) {}
+    bool initialised = false;
+
+  protected:
+    BOOL OnInitDialog() override {
+        initialised = true;
+        return CDialog::OnInitDialog();
+    }
+};
+
+}  // namespace
+
+TEST(Dialog, AVisibleTemplateCreatedHiddenStaysHiddenInEitherTemplateForm) {
+    for (int id : {102, 103}) {
+        SCOPED_TRACE(id);
+        VisibleTemplate hidden(id), shown(id);
+        ASSERT_TRUE(hidden.Create(id, nullptr, true));
+        ASSERT_TRUE(shown.Create(id, nullptr));
+        Pump();
+        EXPECT_TRUE(hidden.initialised);
+        EXPECT_FALSE(hidden.IsVisible());
+        EXPECT_TRUE(shown.IsVisible());
+        // Nothing else of the template changed.
+        EXPECT_EQ(::GetWindowLongW(hidden.GetSafeHwnd(), GWL_STYLE) | WS_VISIBLE,
+                  ::GetWindowLongW(shown.GetSafeHwnd(), GWL_STYLE));
+        EXPECT_EQ(hidden.GetItemText(1001), "");
+        EXPECT_NE(hidden.GetDlgItem(1001), nullptr);
+    }
+}

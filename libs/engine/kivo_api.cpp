@@ -1,4 +1,5 @@
-// kivo.dll: the 19 C entry points over one Engine. Every entry point catches every exception.
+// kivo.dll: the C entry points (the 19 and those added since) over one Engine. Every entry point
+// catches every exception.
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,8 @@ std::mutex g_mutex;      // the three below
 std::shared_ptr<kivo::Engine>& g_engine = *new std::shared_ptr<kivo::Engine>;
 KivoLogCallback g_callback = nullptr;
 void* g_context = nullptr;
+KivoRunEventCallback g_eventCallback = nullptr;
+void* g_eventContext = nullptr;
 
 std::shared_ptr<kivo::Engine> Current() {
     std::lock_guard lock(g_mutex);
@@ -62,6 +65,7 @@ int kivo_init(void) {
         {
             std::lock_guard lock(g_mutex);
             engine->SetLogCallback(g_callback, g_context);
+            engine->SetRunEventCallback(g_eventCallback, g_eventContext);
         }
         engine->Start();
         std::lock_guard lock(g_mutex);
@@ -92,6 +96,16 @@ int kivo_regist_msg(KivoLogCallback callback, void* context) {
         g_callback = callback;
         g_context = context;
         if (g_engine) g_engine->SetLogCallback(callback, context);
+        return int(KIVO_OK);
+    });
+}
+
+int kivo_regist_run_event(KivoRunEventCallback callback, void* context) {
+    return Guard([&] {
+        std::lock_guard lock(g_mutex);
+        g_eventCallback = callback;
+        g_eventContext = context;
+        if (g_engine) g_engine->SetRunEventCallback(callback, context);
         return int(KIVO_OK);
     });
 }

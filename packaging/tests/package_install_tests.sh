@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the installer silently under Wine as an administrator's script would, then checks the
-# installed files, the uninstall entry, the Start-menu shortcut and the version, starts the
-# installed app and sees its login window, and uninstalls: what the installer placed is gone, the
-# data folder stays unless /REMOVEDATA asks, and files the user added stay.
+# installed files, the uninstall entry, the Start-menu shortcut, the logon start and the version,
+# starts the installed app and sees its login window, and uninstalls: what the installer placed is
+# gone (the logon start of this installation too, not one of another copy), the data folder stays
+# unless /REMOVEDATA asks, and files the user added stay.
 # Usage: package_install_tests.sh SOURCE_DIR SETUP_EXE PROBE_EXE VERSION STAGE_DIR SHIPPED_FILE...
 set -euo pipefail
 root=$1 setup=$2 probe=$3 version=$4 stage=$5
@@ -56,6 +57,7 @@ wineserver -p >/dev/null 2>&1 || true
 trap 'wineserver -k >/dev/null 2>&1 || true; stop_display' EXIT
 
 key='Software\Microsoft\Windows\CurrentVersion\Uninstall\plan_desk'
+run_key='Software\Microsoft\Windows\CurrentVersion\Run'
 shortcut='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\备份与清理计划.lnk'
 data='C:\users\'"$(id -un)"'\AppData\Local\plan_desk'
 home='C:\plan_desk_test_home'
@@ -65,6 +67,7 @@ setup_win=$(winepath -w "$setup" 2>/dev/null)
 
 # Start from nothing: a run that failed half-way may have left an installation behind.
 win reg delete "HKLM\\$key" /f >/dev/null 2>&1 || true
+win reg delete "HKCU\\$run_key" /v plan_desk /f >/dev/null 2>&1 || true
 rm -rf "$(unix_path "$default_dir")" "$(unix_path 'C:\Apps')" "$(unix_path "$shortcut")" "$(unix_path "$data")" \
   "$(unix_path "$home")"
 mkdir -p "$(unix_path "$home")"
@@ -89,6 +92,9 @@ QuietUninstallString="$1\\uninstall.exe" /S
 UninstallString="$1\\uninstall.exe"
 EOF
 }
+
+# The logon start's value, as "plan_desk=<command>", or nothing.
+logon_start() { probe registry "HKCU\\$run_key" | tr -d '\r' | grep '^plan_desk=' || true; }
 
 check_installed() {  # check_installed FOLDER
   local dir=$1 f
@@ -120,6 +126,7 @@ missing" "$(outcome probe registry "$key")"
 echo "== silent install into the default folder"
 expect_eq "installer exit" "rc=0" "$(outcome win "$setup" /S)"
 check_installed "$default_dir"
+expect_eq "logon start, on by default" "plan_desk=\"$default_dir\\plan_desk.exe\" /background" "$(logon_start)"
 expect_eq "version of the installed app" "rc=0
 block=080404b0
 FileDescription=备份与清理计划
@@ -170,19 +177,26 @@ quiet=$(probe registry "$key" | tr -d '\r' | sed -n 's/^QuietUninstallString=//p
 expect_eq "quiet uninstall" "rc=0
 exit code 0" "$(outcome probe run-tree 30000 "$quiet")"
 check_removed "$default_dir" ""
+expect_eq "logon start after uninstalling" "" "$(logon_start)"
 expect_eq "data folder after uninstalling" "accounts.dat" "$(listing "$(unix_path "$data")" 2>&1 | grep -v '\.lock$')"
 expect_eq "PLAN_DESK_HOME after uninstalling" "$home_before" "$(listing "$(unix_path "$home")")"
 
-echo "== silent install into a folder with a space and Chinese, uninstall with /REMOVEDATA"
+echo "== silent install into a folder with a space and Chinese, without the logon start; uninstall with /REMOVEDATA"
 expect_eq "installer exit, custom folder" "rc=0
-exit code 0" "$(outcome probe run-tree 30000 "\"$setup_win\" /S /D=$custom_dir")"
+exit code 0" "$(outcome probe run-tree 30000 "\"$setup_win\" /S /NOAUTOSTART /D=$custom_dir")"
 check_installed "$custom_dir"
+expect_eq "logon start with /NOAUTOSTART" "" "$(logon_start)"
+# Another copy (a portable one) starts at logon: uninstalling this one leaves that alone.
+other='"D:\portable\plan_desk.exe" /background'
+win reg add "HKCU\\$run_key" /v plan_desk /d "$other" /f >/dev/null
 echo "the operator's own notes" > "$(unix_path "$custom_dir")/notes.txt"
 # The folder PLAN_DESK_HOME names is the user's choice: the uninstaller never deletes it.
 expect_eq "quiet uninstall with /REMOVEDATA" "rc=0
 exit code 0" \
   "$(PLAN_DESK_HOME=$home outcome probe run-tree 30000 "\"$custom_dir\\uninstall.exe\" /S /REMOVEDATA")"
 check_removed "$custom_dir" "notes.txt"
+expect_eq "another copy's logon start after uninstalling" "plan_desk=$other" "$(logon_start)"
+win reg delete "HKCU\\$run_key" /v plan_desk /f >/dev/null 2>&1 || true
 [ ! -e "$(unix_path "$data")" ] || fail "/REMOVEDATA left $data"
 expect_eq "PLAN_DESK_HOME after /REMOVEDATA" "$home_before" "$(listing "$(unix_path "$home")")"
 

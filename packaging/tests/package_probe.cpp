@@ -3,6 +3,7 @@
 // compares them with the exact expected texts.
 //
 //   package_probe registry <key under HKLM>    the key's values, sorted: name=text or name=dword:N
+//                                              (a key that starts with HKCU\ is the current user's)
 //   package_probe shortcut <file.lnk>          target, arguments, working folder, icon, description
 //   package_probe version <file.exe>           the version resource's first string block and its strings
 //   package_probe start-login <file.exe> <ms>  starts the exe, waits for its login window, leaves it running
@@ -37,10 +38,14 @@ void Print(const std::wstring& line) {
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), DWORD(utf8.size()), &written, nullptr);
 }
 
-int Registry(const std::wstring& subkey) {
+int Registry(std::wstring subkey) {
+    HKEY root = HKEY_LOCAL_MACHINE;
+    if (subkey.rfind(L"HKCU\\", 0) == 0) {
+        root = HKEY_CURRENT_USER;
+        subkey.erase(0, 5);
+    }
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
-        ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
         Print(L"missing");
         return 1;
     }

@@ -1,4 +1,5 @@
-// The two rule-list popup menus: one popup each, its items in the order the window shows them.
+// The two rule-list popup menus and the notification icon's: one popup each, its items in the order
+// they are shown.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ std::wstring TextAt(HMENU menu, UINT position) {
     return text;
 }
 
-TEST(PopupMenus, HoldOnePopupWithTheFiveRuleCommands) {
+TEST(PopupMenus, HoldOnePopupWithTheirCommands) {
     using Items = std::vector<std::pair<UINT, std::wstring>>;
     const struct {
         int id;
@@ -38,6 +39,9 @@ TEST(PopupMenus, HoldOnePopupWithTheFiveRuleCommands) {
           {IDM_TOGGLE_RULES, L"禁用(&U)"},
           {IDM_DELETE_RULES, L"删除(&D)"},
           {IDM_MANUAL_RUN, L"手动执行(&R)"}}},
+        {IDR_TRAY_MENU,
+         L"通知区域图标",
+         {{IDM_TRAY_OPEN, L"打开主窗口(&O)"}, {0, L""}, {IDM_TRAY_EXIT, L"退出(&X)"}}},
     };
     for (const auto& want : menus) {
         SCOPED_TRACE(testing::Message() << "menu " << want.id);
@@ -52,7 +56,12 @@ TEST(PopupMenus, HoldOnePopupWithTheFiveRuleCommands) {
             got.emplace_back(GetMenuItemID(popup, i), TextAt(popup, i));
         EXPECT_EQ(got, want.items);
         for (int i = 0; i < GetMenuItemCount(popup); ++i) {
-            EXPECT_EQ(GetMenuState(popup, i, MF_BYPOSITION), static_cast<UINT>(MF_STRING)) << "item " << i;
+            const UINT state = GetMenuState(popup, i, MF_BYPOSITION);
+            if (want.items[size_t(i)].first == 0) {
+                EXPECT_TRUE(state & MF_SEPARATOR) << "item " << i;
+            } else {
+                EXPECT_EQ(state, static_cast<UINT>(MF_STRING)) << "item " << i;
+            }
         }
         DestroyMenu(menu);
     }

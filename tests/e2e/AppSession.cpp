@@ -86,9 +86,11 @@ int RunTool(const std::wstring& exe, const std::wstring& arguments, const std::w
     return code;
 }
 
-AppSession::AppSession(const std::wstring& dataFolder, bool suspended) {
-    const std::wstring path = BinFolder() + L"\\plan_desk.exe";
+AppSession::AppSession(const std::wstring& dataFolder, bool suspended, const std::wstring& arguments,
+                       const std::wstring& program) {
+    const std::wstring path = BinFolder() + L"\\" + program;
     std::wstring command = L"\"" + path + L"\"";
+    if (!arguments.empty()) command += L" " + arguments;
     std::vector<wchar_t> environment = EnvironmentWith(dataFolder);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

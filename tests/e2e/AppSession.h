@@ -18,8 +18,10 @@ int RunTool(const std::wstring& exe, const std::wstring& arguments, const std::w
 
 class AppSession {
   public:
-    // Starts plan_desk.exe; with suspended, its first thread waits for Resume.
-    explicit AppSession(const std::wstring& dataFolder, bool suspended = false);
+    // Starts plan_desk.exe (or another program of the bin folder) with the arguments; with suspended,
+    // its first thread waits for Resume.
+    explicit AppSession(const std::wstring& dataFolder, bool suspended = false,
+                        const std::wstring& arguments = L"", const std::wstring& program = L"plan_desk.exe");
     ~AppSession();
     AppSession(const AppSession&) = delete;
     AppSession& operator=(const AppSession&) = delete;

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "ScreenCapture.h"
 #include "UserInput.h"
 #include "resource.h"
+#include "rule_store.h"
 
 namespace e2e {
 namespace {
@@ -114,6 +116,59 @@ HWND PlanDeskSession::Start() {
     HWND login = WaitForDialog(m_app->Pid(), kLoginCaption);
     EXPECT_NE(login, nullptr) << "no login dialog";
     return login;
+}
+
+HWND PlanDeskSession::StartInBackground() {
+    if (m_app) m_app->Kill();
+    m_app = std::make_unique<AppSession>(m_home.Wide(), false, L"/background");
+    EXPECT_TRUE(m_app->Started());
+    HWND notify = nullptr;
+    WaitUntil([&] { return (notify = NotifyWindowOf(m_app->Pid())) != nullptr; });
+    EXPECT_NE(notify, nullptr) << "no notification window";
+    return notify;
+}
+
+bool WriteOverdueCleanRule(const std::wstring& home, const std::wstring& folder,
+                           const std::wstring& description) {
+    kivo::RuleSet rules;
+    kivo::StoredRule<ClearRule> stored;
+    stored.rule.rule_id = 1;
+    stored.rule.enabled = 1;
+    stored.rule.schedule = RunSchedule{0, 0, 0, 200};
+    WriteField(stored.rule.description, Gbk(description));
+    WriteField(stored.rule.path, Gbk(folder));
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    stored.times.since = std::chrono::duration_cast<std::chrono::seconds>(now).count() - 3 * 86400;
+    rules.clear[1] = stored;
+    rules.nextId = 2;
+    return kivo::RuleStore(fs::path(home)).Save(rules);
+}
+
+HWND NotifyWindowOf(DWORD pid) {
+    for (HWND found = nullptr;
+         (found = ::FindWindowExW(nullptr, found, L"plan_desk.NotifyIconWindow", nullptr));) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(found, &owner);
+        if (owner == pid) return found;
+    }
+    return nullptr;
+}
+
+std::vector<HWND> VisibleWindowsOf(DWORD pid) {
+    struct Search {
+        DWORD pid;
+        std::vector<HWND> found;
+    } search{pid, {}};
+    ::EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            if (owner == s->pid && ::IsWindowVisible(window)) s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 HWND PlanDeskSession::LogIn(HWND login) {

@@ -53,6 +53,8 @@ class PlanDeskSession {
 
     // Starts plan_desk.exe and waits for its login dialog.
     HWND Start();
+    // Starts plan_desk.exe /background and waits for its notification window (which is never shown).
+    HWND StartInBackground();
     // Logs in with the account; returns the main window once the login has gone.
     HWND LogIn(HWND login);
     HWND StartLoggedIn() { return LogIn(Start()); }
@@ -110,6 +112,17 @@ class PlanDeskSession {
     std::map<std::wstring, Pixels> m_references;
     std::unique_ptr<AppSession> m_app;
 };
+
+// Writes the data folder's rule file with one daily clean rule over the folder whose schedule took
+// effect three days ago and that never ran: the state a machine that was off meanwhile leaves, so
+// the rule runs (late) as soon as automatic running starts. Written as the engine writes it.
+bool WriteOverdueCleanRule(const std::wstring& home, const std::wstring& folder,
+                           const std::wstring& description);
+
+// The process's hidden window that owns its notification icon, or nullptr.
+HWND NotifyWindowOf(DWORD pid);
+// Every visible top-level window of the process, of any class.
+std::vector<HWND> VisibleWindowsOf(DWORD pid);
 
 // The file names of the files and folders in the data folder with their bytes and times.
 struct FolderState {

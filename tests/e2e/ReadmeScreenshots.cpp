@@ -1,9 +1,12 @@
 #include "ReadmeScreenshots.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "MenuPicture.h"
 #include "PlanDeskSession.h"
+#include "ScreenCapture.h"
 #include "UserInput.h"
 #include "resource.h"
 
@@ -122,6 +125,84 @@ void ShootChangeEditor(PlanDeskSession& s, HWND main, int listId, const std::wst
     WaitForDialogGone(s.Pid(), caption);
 }
 
+// Explorer's notification area: under Wine without a desktop, a small window of its own.
+HWND NotificationArea() {
+    HWND area = nullptr;
+    WaitUntil([&] { return (area = ::FindWindowW(nullptr, L"Wine System Tray")) != nullptr; }, 5000);
+    return area;
+}
+
+// A background copy whose overdue rule fails at once (its folder does not exist): the notice, then
+// the icon's menu, each with the notification area it belongs to.
+void ShootNotificationArea(const std::wstring& folder, int& failures) {
+    PlanDeskSession s;
+    if (!WriteOverdueCleanRule(s.Home(), L"D:\\业务系统\\已移走的日志", L"清理应用日志") ||
+        !s.StartInBackground()) {
+        ++failures;
+        return;
+    }
+    HWND area = NotificationArea();
+    if (!area) {
+        std::printf("no notification area to take\n");
+        ++failures;
+        return;
+    }
+    RECT areaRect;
+    ::GetWindowRect(area, &areaRect);
+    // The balloon is Explorer's to draw; take it when it shows.
+    HWND balloon = nullptr;
+    const auto findBalloon = [&] {
+        for (HWND tip = nullptr; (tip = ::FindWindowExW(nullptr, tip, L"tooltips_class32", nullptr));) {
+            if (::IsWindowVisible(tip) && ::GetWindowTextLengthW(tip) >= 0) {
+                RECT r;
+                ::GetWindowRect(tip, &r);
+                if (r.right - r.left > 100) return (balloon = tip) != nullptr;
+            }
+        }
+        return false;
+    };
+    if (WaitUntil(findBalloon, 8000)) {
+        ::Sleep(300);
+        RECT tipRect;
+        ::GetWindowRect(balloon, &tipRect);
+        RECT both{std::min(areaRect.left, tipRect.left), std::min(areaRect.top, tipRect.top),
+                  std::max(areaRect.right, tipRect.right), std::max(areaRect.bottom, tipRect.bottom)};
+        const std::wstring path = folder + L"\\tray_balloon.png";
+        if (WritePng(path, CaptureScreenRect(both))) {
+            std::printf("screenshot: %s\n", U8(path).c_str());
+        } else {
+            ++failures;
+        }
+    } else {
+        std::printf("the notification area drew no balloon: no tray_balloon.png\n");
+    }
+    // The icon is the area's first: a right click on it opens the app's menu.
+    RECT client;
+    ::GetClientRect(area, &client);
+    POINT icon{client.left + ::GetSystemMetrics(SM_CXSMICON) / 2 + 2,
+               client.top + ::GetSystemMetrics(SM_CYSMICON) / 2 + 2};
+    ::ClientToScreen(area, &icon);
+    ClickAt(icon, MouseButton::Right);
+    HWND menu = WaitForPopupMenu(s.Pid(), 5000);
+    if (!menu) {
+        std::printf("the icon's menu did not open\n");
+        ++failures;
+        return;
+    }
+    ::Sleep(300);
+    RECT menuRect;
+    ::GetWindowRect(menu, &menuRect);
+    RECT both{std::min(areaRect.left, menuRect.left), std::min(areaRect.top, menuRect.top),
+              std::max(areaRect.right, menuRect.right) + 8, std::max(areaRect.bottom, menuRect.bottom) + 8};
+    const std::wstring path = folder + L"\\tray_menu.png";
+    if (WritePng(path, CaptureScreenRect(both))) {
+        std::printf("screenshot: %s\n", U8(path).c_str());
+    } else {
+        ++failures;
+    }
+    PressKey(VK_ESCAPE);
+}
+
 }  // namespace
 
 int TakeReadmeScreenshots(const std::wstring& requested) {
@@ -163,6 +244,7 @@ int TakeReadmeScreenshots(const std::wstring& requested) {
         ++failures;
     }
     s.CloseApp(main);
+    ShootNotificationArea(folder, failures);
     return failures == 0 ? 0 : 1;
 }
 

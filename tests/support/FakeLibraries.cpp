@@ -69,6 +69,12 @@ int kivo_regist_msg(KivoLogCallback callback, void* context) {
     Fakes().logContext = context;
     return 0;
 }
+int kivo_regist_run_event(KivoRunEventCallback callback, void* context) {
+    Record(callback ? "kivo_regist_run_event" : "kivo_regist_run_event(null)");
+    Fakes().runEventCallback = callback;
+    Fakes().runEventContext = context;
+    return 0;
+}
 int kivo_is_run(void) {
     return Fakes().isRun;
 }  // polled every 200 ms: not recorded
@@ -156,6 +162,7 @@ int get_sys_cfg_int(const char* section, const char* key) {
 int modify_sys_cfg_int(const char* section, const char* key, int value) {
     Record("modify_sys_cfg_int");
     std::string name = std::string(section) + "/" + key;
+    if (Fakes().settingWriteResult != 0) return Fakes().settingWriteResult;
     Fakes().settings[name] = value;
     Fakes().settingWrites.emplace_back(name, value);
     return 0;

@@ -33,6 +33,8 @@ struct FakeLibraries {
     std::vector<std::pair<std::string, std::string>> backups, restores;  // GBK arguments
     KivoLogCallback logCallback = nullptr;
     void* logContext = nullptr;
+    KivoRunEventCallback runEventCallback = nullptr;
+    void* runEventContext = nullptr;
 
     // Account
     int loginResult = 0;
@@ -42,6 +44,7 @@ struct FakeLibraries {
     // Settings: "section/key" -> value; writes in order
     std::map<std::string, int> settings;
     std::vector<std::pair<std::string, int>> settingWrites;
+    int settingWriteResult = 0;  // what modify_sys_cfg_int answers; the value is stored only on 0
 
     // System utility: GBK path -> attributes (missing: 0)
     std::map<std::string, int> attributes;

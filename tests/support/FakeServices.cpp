@@ -29,4 +29,9 @@ std::wstring FakeServices::PickFile(HWND owner, const std::wstring& filter, DWOR
     return answer;
 }
 
+bool FakeServices::NotifyIcon(DWORD message, NOTIFYICONDATAW& data) {
+    iconCalls.push_back({message, data});
+    return iconAnswer;
+}
+
 }  // namespace testing_support

@@ -24,6 +24,11 @@ struct PickerCall {
     HWND owner;
 };
 
+struct IconCall {
+    DWORD message;  // NIM_ADD, NIM_MODIFY, NIM_SETVERSION, NIM_DELETE
+    NOTIFYICONDATAW data;
+};
+
 class FakeServices : public fw::Services {
   public:
     FakeServices() { fw::SetServices(this); }
@@ -33,12 +38,15 @@ class FakeServices : public fw::Services {
                     UINT type) override;
     std::wstring PickFolder(const std::wstring& title, UINT flags) override;
     std::wstring PickFile(HWND owner, const std::wstring& filter, DWORD flags) override;
+    bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data) override;
 
     std::vector<ShownMessage> messages;
     std::deque<int> answers;  // answers to message boxes; IDOK (or IDYES for Yes/No) when empty
     std::vector<PickerCall> pickers;
     std::deque<std::wstring> folders;  // answers of the folder picker; empty string = cancelled
     std::deque<std::wstring> files;    // answers of the file chooser
+    std::vector<IconCall> iconCalls;
+    bool iconAnswer = true;  // what every icon call answers (false: as while no taskbar is there)
 };
 
 }  // namespace testing_support

@@ -6,6 +6,8 @@
 extern bool g_firstTickDone;
 // editors/CRunTimeDlg.cpp: schedule panels alive now.
 extern int g_livePanels;
+// app/LogonStart.cpp: the key under HKEY_CURRENT_USER that holds the logon start's value.
+extern const wchar_t* g_logonStartKey;
 
 namespace testing_support {
 

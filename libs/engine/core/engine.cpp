@@ -8,6 +8,7 @@
 
 #include "engine_thread.h"
 #include "rule_validation.h"
+#include "run_event.h"
 #include "scheduler.h"
 #include "shared_files.h"
 #include "unavailable_task_runner.h"
@@ -569,7 +570,12 @@ void Engine::WorkerLoop(TaskRunner& runner) {
         } catch (...) {
             report = RunReport{RunOutcome::Failed, "内部错误"};
         }
-        m_log.Post(RunLogText::RunEnded(label, report));
+        const std::string endLine = RunLogText::RunEnded(label, report);
+        m_log.Post(endLine);
+        m_log.PostRunEvent(
+            MakeRunEvent(isClear ? RuleKind::Clear : RuleKind::Backup, job.id,
+                         isClear ? FieldText(clearRule.description) : FieldText(backupRule.description),
+                         job.trigger, report.outcome, m_clock->NowUtc(), endLine));
         m_history.Flush();
 
         lock.lock();

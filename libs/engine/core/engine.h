@@ -54,6 +54,9 @@ class Engine {
     void Shutdown();
 
     void SetLogCallback(KivoLogCallback callback, void* context) { m_log.SetCallback(callback, context); }
+    void SetRunEventCallback(KivoRunEventCallback callback, void* context) {
+        m_log.SetRunEventCallback(callback, context);
+    }
 
     bool IsAutoRunning() const { return m_autoRunning.load(); }
     int AutoRun();

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine_test_support.h"
+#include "run_event.h"
 
 using namespace kivo;
 using namespace kivo::test;
@@ -20,6 +21,45 @@ int64_t Beijing(int d, int h, int mi, int s = 0) {
 }
 
 const std::string kRule1 = "清理规则 1「清理临时文件」";
+
+// Lines and run events in the one order the engine's log thread delivered them.
+class Timeline {
+  public:
+    void Register(Engine& engine) {
+        engine.SetLogCallback(&OnLine, this);
+        engine.SetRunEventCallback(&OnEvent, this);
+    }
+    std::vector<std::string> Entries() const {
+        std::lock_guard lock(m_mutex);
+        return m_entries;
+    }
+    std::vector<KivoRunEvent> Events() const {
+        std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+    void Clear() {
+        std::lock_guard lock(m_mutex);
+        m_entries.clear();
+        m_events.clear();
+    }
+
+  private:
+    static void OnLine(const char* text, void* context) {
+        auto* self = static_cast<Timeline*>(context);
+        std::lock_guard lock(self->m_mutex);
+        self->m_entries.emplace_back(text);
+    }
+    static void OnEvent(const KivoRunEvent* event, void* context) {
+        auto* self = static_cast<Timeline*>(context);
+        std::lock_guard lock(self->m_mutex);
+        self->m_entries.push_back("event outcome " + std::to_string(event->outcome) + " trigger " +
+                                  std::to_string(event->trigger));
+        self->m_events.push_back(*event);
+    }
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_entries;
+    std::vector<KivoRunEvent> m_events;
+};
 
 class EngineRuns : public ::testing::Test {
   protected:
@@ -50,6 +90,7 @@ class EngineRuns : public ::testing::Test {
     std::shared_ptr<FakeClock> m_clock = std::make_shared<FakeClock>(kStart, TimeZone::Fixed(8 * 3600));
     std::shared_ptr<RunnerScript> m_script = std::make_shared<RunnerScript>();
     LogCollector m_log;
+    Timeline m_timeline;  // outlives the engine, which may still deliver to it
     std::unique_ptr<Engine> m_engine;
 };
 
@@ -185,27 +226,73 @@ TEST_F(EngineRuns, RuleStillRunningSkipsItsNextOccurrence) {
                                     kRule1 + "运行完成：共 0 个文件"}));
 }
 
-TEST_F(EngineRuns, ManualRunsReportEveryOutcome) {
+TEST_F(EngineRuns, ManualRunsReportEveryOutcomeInTheirEndLineAndThenInTheirEvent) {
+    Timeline& timeline = m_timeline;
+    timeline.Register(*m_engine);
     ClearRule c = ValidClearRule();
     ASSERT_EQ(m_engine->AddClear(&c), 0);
     struct Case {
         RunReport report;
         std::string endLine;
+        int outcome;
     } cases[] = {
-        {{RunOutcome::Succeeded, ""}, kRule1 + "运行完成"},
-        {{RunOutcome::Succeeded, "删除 3 个文件"}, kRule1 + "运行完成：删除 3 个文件"},
-        {{RunOutcome::PartiallyFailed, "1 个文件无法删除"}, kRule1 + "运行部分失败：1 个文件无法删除"},
-        {{RunOutcome::Failed, "文件夹不存在"}, kRule1 + "运行失败：文件夹不存在"},
-        {{RunOutcome::Cancelled, ""}, kRule1 + "运行已取消"},
+        {{RunOutcome::Succeeded, ""}, kRule1 + "运行完成", KIVO_RUN_SUCCEEDED},
+        {{RunOutcome::Succeeded, "删除 3 个文件"}, kRule1 + "运行完成：删除 3 个文件", KIVO_RUN_SUCCEEDED},
+        {{RunOutcome::PartiallyFailed, "1 个文件无法删除"},
+         kRule1 + "运行部分失败：1 个文件无法删除",
+         KIVO_RUN_PARTLY_FAILED},
+        {{RunOutcome::Failed, "文件夹不存在"}, kRule1 + "运行失败：文件夹不存在", KIVO_RUN_FAILED},
+        {{RunOutcome::Cancelled, ""}, kRule1 + "运行已取消", KIVO_RUN_CANCELLED},
     };
     for (const Case& c2 : cases) {
-        m_log.Clear();
+        timeline.Clear();
         m_script->report = c2.report;
         ASSERT_EQ(m_engine->ManRun(c.rule_id), 0);
         m_engine->WaitIdle();
-        EXPECT_EQ(m_log.Lines(), (Lines{kRule1 + "开始手动运行", c2.endLine}));
+        EXPECT_EQ(timeline.Entries(), (Lines{kRule1 + "开始手动运行", c2.endLine,
+                                             "event outcome " + std::to_string(c2.outcome) + " trigger 1"}));
+        ASSERT_EQ(timeline.Events().size(), 1u);
+        EXPECT_EQ(std::string(timeline.Events()[0].end_line), c2.endLine);
     }
     EXPECT_EQ(m_script->Calls().size(), 5u);
+}
+
+TEST_F(EngineRuns, AScheduledRunsEventNamesTheRuleAndTheTimeItEnded) {
+    Timeline& timeline = m_timeline;
+    timeline.Register(*m_engine);
+    BackupRule b = ValidBackupRule("每日备份");
+    b.schedule = RunSchedule{0, 0, 0, 1630};
+    ASSERT_EQ(m_engine->AddBackup(&b), 0);
+    m_script->report = {RunOutcome::Failed, "目标文件夹无法写入"};
+    ASSERT_EQ(m_engine->AutoRun(), 0);
+    m_clock->Set(Beijing(1, 16, 30));
+    Tick();
+    ASSERT_EQ(timeline.Events().size(), 1u);
+    const KivoRunEvent e = timeline.Events()[0];
+    EXPECT_EQ(e.size, int32_t(sizeof(KivoRunEvent)));
+    EXPECT_EQ(e.rule_id, b.rule_id);
+    EXPECT_EQ(e.kind, KIVO_RULE_BACKUP);
+    EXPECT_EQ(e.outcome, KIVO_RUN_FAILED);
+    EXPECT_EQ(e.trigger, KIVO_TRIGGER_SCHEDULED);
+    EXPECT_EQ(e.end_utc, Beijing(1, 16, 30));
+    EXPECT_EQ(std::string(e.description), "每日备份");
+    EXPECT_EQ(std::string(e.end_line), "备份规则 1「每日备份」运行失败：目标文件夹无法写入");
+
+    // A catch-up run says so.
+    m_clock->Set(Beijing(3, 9, 0));
+    Tick();
+    ASSERT_EQ(timeline.Events().size(), 2u);
+    EXPECT_EQ(timeline.Events()[1].trigger, KIVO_TRIGGER_CATCH_UP);
+}
+
+TEST_F(EngineRuns, WithoutARunEventCallbackEveryLineStillArrivesAndNothingWaits) {
+    ClearRule c = ValidClearRule();
+    ASSERT_EQ(m_engine->AddClear(&c), 0);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(m_engine->ManRun(c.rule_id), 0);
+        m_engine->WaitIdle();
+    }
+    EXPECT_EQ(m_log.Lines().size(), 6u);
 }
 
 TEST_F(EngineRuns, RunnerExceptionIsAFailedRun) {
@@ -287,4 +374,27 @@ TEST_F(EngineRuns, CallbackMayCallTheEngineBecauseNoLockIsHeld) {
     m_engine->WaitIdle();
     m_engine->SetLogCallback(nullptr, nullptr);  // every line was delivered: none can reach `reentrant` now
     EXPECT_EQ(reentrant.counts, (std::vector<int>{1, 1, 1}));
+}
+
+TEST(RunEvent, AnEndLineTooLongForTheRecordIsCutAtACharacterBoundaryWithAnEllipsis) {
+    auto repeat = [](const std::string& unit, size_t n) {
+        std::string out;
+        for (size_t i = 0; i < n; ++i) out += unit;
+        return out;
+    };
+    struct Case {
+        std::string line, expected;
+    } cases[] = {
+        {std::string(1023, 'a'), std::string(1023, 'a')},          // fits with its NUL
+        {std::string(1024, 'a'), std::string(1021, 'a') + "…"},    // one byte too long
+        {repeat("中", 600), repeat("中", 510) + "…"},              // cut between characters
+        {"a" + repeat("中", 600), "a" + repeat("中", 510) + "…"},  // ... whatever the parity
+        {repeat("中", 511) + "a", repeat("中", 511) + "a"},        // exactly 1023 bytes
+    };
+    for (const Case& c : cases) {
+        const KivoRunEvent e =
+            MakeRunEvent(RuleKind::Clear, 4, "描述", RunTrigger::Manual, RunOutcome::Failed, 0, c.line);
+        EXPECT_EQ(std::string(e.end_line), c.expected) << c.line.size();
+        EXPECT_EQ(e.end_line[sizeof e.end_line - 1], '\0');
+    }
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -36,12 +38,25 @@ void Collect(const char* text, void* context) {
     }
 }
 
+struct Events {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<KivoRunEvent> events;
+    static void Collect(const KivoRunEvent* event, void* context) {
+        auto* self = static_cast<Events*>(context);
+        std::lock_guard lock(self->mutex);
+        self->events.push_back(*event);
+        self->arrived.notify_all();
+    }
+};
+
 class KivoCApi : public ::testing::Test {
   protected:
     void SetUp() override { setenv("PLAN_DESK_HOME", m_home.Path().c_str(), 1); }
     void TearDown() override {
         kivo_deinit();
         kivo_regist_msg(nullptr, nullptr);
+        kivo_regist_run_event(nullptr, nullptr);
         unsetenv("PLAN_DESK_HOME");
     }
     TempFolder m_home;
@@ -119,4 +134,21 @@ TEST_F(KivoCApi, LockedFolderIsReportedThroughTheCodes) {
     EXPECT_EQ(kivo_auto_run(), KIVO_E_STORE_LOCKED);
     EXPECT_EQ(kivo_is_run(), 0);
     EXPECT_EQ(kivo_get_clear_list(nullptr), 0);
+}
+
+TEST_F(KivoCApi, ARunEventRegistrationMadeBeforeInitHearsOfAFailedRun) {
+    Events heard;
+    ASSERT_EQ(kivo_regist_run_event(&Events::Collect, &heard), 0);
+    ASSERT_EQ(kivo_init(), 0);
+    ClearRule c = ValidClearRule();  // its folder does not exist: the run fails
+    ASSERT_EQ(kivo_add_clear(&c), 0);
+    ASSERT_EQ(kivo_man_run(c.rule_id), 0);
+    std::unique_lock lock(heard.mutex);
+    // A guard against a hang, not a speed check.
+    ASSERT_TRUE(
+        heard.arrived.wait_for(lock, std::chrono::seconds(20), [&] { return !heard.events.empty(); }));
+    EXPECT_EQ(heard.events[0].rule_id, c.rule_id);
+    EXPECT_EQ(heard.events[0].kind, KIVO_RULE_CLEAR);
+    EXPECT_EQ(heard.events[0].outcome, KIVO_RUN_FAILED);
+    EXPECT_EQ(heard.events[0].trigger, KIVO_TRIGGER_MANUAL);
 }
