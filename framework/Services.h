@@ -16,6 +16,10 @@ class Services {
     virtual std::wstring PickFolder(const std::wstring& title, UINT flags);
     // The open-file chooser. filter uses '|' separators ("Text (*.txt)|*.txt||"). Empty when cancelled.
     virtual std::wstring PickFile(HWND owner, const std::wstring& filter, DWORD flags);
+    // The save-file chooser, offering name; defaultExt (no dot) is added to a name typed without one.
+    // Asks before replacing a file. Empty when cancelled.
+    virtual std::wstring PickSaveFile(HWND owner, const std::wstring& filter, const std::wstring& name,
+                                      const std::wstring& defaultExt);
 };
 
 // The services in use: the real ones unless a test installed others.

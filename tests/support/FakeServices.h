@@ -18,7 +18,7 @@ struct ShownMessage {
 };
 
 struct PickerCall {
-    enum Kind { Folder, File } kind;
+    enum Kind { Folder, File, SaveFile } kind;
     std::wstring titleOrFilter;
     DWORD flags;
     HWND owner;
@@ -33,6 +33,9 @@ class FakeServices : public fw::Services {
                     UINT type) override;
     std::wstring PickFolder(const std::wstring& title, UINT flags) override;
     std::wstring PickFile(HWND owner, const std::wstring& filter, DWORD flags) override;
+    // Recorded with the offered name after the filter, "\n" between; answered from files.
+    std::wstring PickSaveFile(HWND owner, const std::wstring& filter, const std::wstring& name,
+                              const std::wstring& defaultExt) override;
 
     std::vector<ShownMessage> messages;
     std::deque<int> answers;  // answers to message boxes; IDOK (or IDYES for Yes/No) when empty
