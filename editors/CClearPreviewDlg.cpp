@@ -27,8 +27,9 @@ struct CClearPreviewDlg::Search {
 
 namespace {
 
-// Posted by the worker when the engine has answered.
+// Posted by the worker when the engine has answered, and by the sorter when it is done.
 constexpr UINT WM_PREVIEW_DONE = WM_APP + 2;
+constexpr UINT WM_PREVIEW_SORTED = WM_APP + 3;
 constexpr UINT_PTR kSearchTimer = 1;
 // The caption counts and the list grows a few times a second; the timer also finishes a search
 // whose completion message could not be posted.
@@ -76,8 +77,8 @@ std::wstring ExportName(const std::string& descriptionGbk) {
 // failed export never leaves half a file where an earlier one was. The system's error on failure.
 DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     const std::wstring temp = path + L".tmp" + std::to_wstring(::GetCurrentProcessId());
-    HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+    HANDLE file =
+        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
     DWORD error = 0;
     for (size_t at = 0; at < bytes.size() && !error;) {
@@ -89,7 +90,8 @@ DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     }
     if (!error && !::FlushFileBuffers(file)) error = ::GetLastError();
     ::CloseHandle(file);
-    if (!error && !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!error &&
+        !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = ::GetLastError();
     if (error) ::DeleteFileW(temp.c_str());
     return error;
@@ -119,6 +121,8 @@ CClearPreviewDlg::~CClearPreviewDlg() {
     // finish on its own with the state it shares.
     if (m_search) ::InterlockedExchange(&m_search->cancel, 1);
     if (m_worker.joinable()) m_worker.detach();
+    // A sort reads the rows: it ends in a moment, and before they go.
+    if (m_sorter.joinable()) m_sorter.join();
 }
 
 BOOL CClearPreviewDlg::OnInitDialog() {
@@ -159,8 +163,10 @@ void CClearPreviewDlg::RestoreSize() {
     RECT now;
     ::GetWindowRect(m_hWnd, &now);
     // Grown about its centre, and kept on the screen.
-    const int x = std::clamp<int>(now.left - (cx - m_minSize.cx) / 2, work.left, std::max<int>(work.left, work.right - cx));
-    const int y = std::clamp<int>(now.top - (cy - m_minSize.cy) / 2, work.top, std::max<int>(work.top, work.bottom - cy));
+    const int x = std::clamp<int>(now.left - (cx - m_minSize.cx) / 2, work.left,
+                                  std::max<int>(work.left, work.right - cx));
+    const int y = std::clamp<int>(now.top - (cy - m_minSize.cy) / 2, work.top,
+                                  std::max<int>(work.top, work.bottom - cy));
     ::SetWindowPos(m_hWnd, nullptr, x, y, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -188,8 +194,8 @@ void CClearPreviewDlg::LayoutControls() {
     HDWP positions = ::BeginDeferWindowPos(2 + int(std::size(kButtons)));
     auto place = [&](int id, int x, int y, int w, int h) {
         if (positions)
-            positions = ::DeferWindowPos(positions, GetDlgItem(id), nullptr, x, y, std::max(w, 0), std::max(h, 0),
-                                         SWP_NOZORDER | SWP_NOACTIVATE);
+            positions = ::DeferWindowPos(positions, GetDlgItem(id), nullptr, x, y, std::max(w, 0),
+                                         std::max(h, 0), SWP_NOZORDER | SWP_NOACTIVATE);
     };
     place(IDC_PREVIEW_SUMMARY, margin, margin, cx - 2 * margin, summary);
     place(IDC_PREVIEW_LIST, margin, listTop, cx - 2 * margin, buttonTop - gap - listTop);
@@ -233,7 +239,8 @@ void CClearPreviewDlg::TakeFoundRows() {
     if (m_rows.empty()) {
         m_rows = std::move(found);
     } else {
-        m_rows.insert(m_rows.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+        m_rows.insert(m_rows.end(), std::make_move_iterator(found.begin()),
+                      std::make_move_iterator(found.end()));
     }
     m_list.SetItemCountEx(int(m_rows.size()), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
 }
@@ -262,7 +269,7 @@ void CClearPreviewDlg::OnSearchDone() {
     const editors::PreviewSummary summary = editors::SummarizePreview(search->result, search->verdict);
     SetItemText(IDC_PREVIEW_SUMMARY, summary.text);
     ShowItem(IDC_PREVIEW_LIST, summary.showList);
-    if (m_nSortColumn >= 0) SortRows();
+    if (m_nSortColumn >= 0) StartSort();
     m_nCleanFiles = summary.cleanFiles;
     EnableItem(IDC_PREVIEW_EXPORT, summary.showList && !m_rows.empty());
     EnableItem(IDC_PREVIEW_CLEAN, m_nCleanFiles > 0);
@@ -272,6 +279,10 @@ bool CClearPreviewDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
     switch (msg) {
         case WM_PREVIEW_DONE:
             OnSearchDone();
+            *result = 0;
+            return true;
+        case WM_PREVIEW_SORTED:
+            OnSorted();
             *result = 0;
             return true;
         case WM_SIZE:
@@ -289,7 +300,8 @@ bool CClearPreviewDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
             const int dpi = HIWORD(wParam);
             if (dpi > 0 && dpi != m_nDpi) {
                 for (int i = 0; i < 3; ++i)
-                    m_list.SetColumnWidth(i, fw::ScaleToDpi(fw::ScaleTo96(m_list.GetColumnWidth(i), m_nDpi), dpi));
+                    m_list.SetColumnWidth(
+                        i, fw::ScaleToDpi(fw::ScaleTo96(m_list.GetColumnWidth(i), m_nDpi), dpi));
                 m_minSize = {fw::ScaleToDpi(fw::ScaleTo96(m_minSize.cx, m_nDpi), dpi),
                              fw::ScaleToDpi(fw::ScaleTo96(m_minSize.cy, m_nDpi), dpi)};
                 m_nDpi = dpi;
@@ -338,13 +350,39 @@ void CClearPreviewDlg::OnColumnClick(int column) {
     m_nSortColumn = column;
     m_list.SetSortArrow(column, m_bSortAscending ? 1 : -1);
     // While the engine still searches, the rows are sorted once it is done.
-    if (!m_search) SortRows();
+    if (!m_search) StartSort();
 }
 
-void CClearPreviewDlg::SortRows() {
-    editors::SortPreviewRows(m_rows, editors::PreviewColumn(m_nSortColumn), m_bSortAscending);
-    m_list.RedrawItems(0, int(m_rows.size()) - 1);
+void CClearPreviewDlg::StartSort() {
+    if (m_sorter.joinable()) {
+        m_bSortAgain = true;  // by the newest choice, once this sort has landed
+        return;
+    }
+    const HWND self = m_hWnd;
+    m_sorter =
+        std::thread([this, self, column = editors::PreviewColumn(m_nSortColumn), up = m_bSortAscending] {
+            std::vector<uint32_t> order;
+            try {
+                order = editors::SortedOrder(m_rows, column, up);
+            } catch (...) {
+                // Out of memory: the rows stay as they are.
+            }
+            m_order = std::move(order);
+            ::PostMessageW(self, WM_PREVIEW_SORTED, 0, 0);
+        });
+}
+
+void CClearPreviewDlg::OnSorted() {
+    if (!m_sorter.joinable()) return;
+    m_sorter.join();
+    if (m_order.size() == m_rows.size()) editors::ApplyOrder(m_rows, m_order);
+    m_order = {};
+    // A virtual list asks for the texts of the rows it paints: repainting is all it takes.
     ::InvalidateRect(m_list, nullptr, FALSE);
+    if (m_bSortAgain) {
+        m_bSortAgain = false;
+        StartSort();
+    }
 }
 
 bool CClearPreviewDlg::OnCommand(WORD code, WORD id, HWND) {
@@ -371,6 +409,7 @@ void CClearPreviewDlg::OnCancel() {
 }
 
 void CClearPreviewDlg::End(INT_PTR result) {
+    if (m_sorter.joinable()) m_sorter.join();
     SaveSize();
     EndDialog(result);
 }

@@ -30,12 +30,13 @@ class CClearPreviewDlg : public fw::CDialog {
     // What the window shows, for its tests.
     const std::vector<editors::PreviewRow>& Rows() const { return m_rows; }
     bool Searching() const { return m_search != nullptr; }
+    bool Sorting() const { return m_sorter.joinable(); }
 
   protected:
     BOOL OnInitDialog() override;
     bool OnCommand(WORD code, WORD id, HWND control) override;
     bool OnNotify(NMHDR* header, LRESULT* result) override;
-    void OnOK() override {}  // Enter starts nothing
+    void OnOK() override {}    // Enter starts nothing
     void OnCancel() override;  // also the close box and "关闭"
     void OnTimer(UINT_PTR id) override;
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -51,7 +52,9 @@ class CClearPreviewDlg : public fw::CDialog {
     // Shows the engine's answer once the worker has finished; nothing before.
     void OnSearchDone();
     void OnColumnClick(int column);
-    void SortRows();
+    // Sorts on a worker thread: the window goes on showing the rows as they are meanwhile.
+    void StartSort();
+    void OnSorted();
     void OnExport();
     void OnCleanNow();
     void LayoutControls();
@@ -65,6 +68,9 @@ class CClearPreviewDlg : public fw::CDialog {
     std::vector<editors::PreviewRow> m_rows;
     int m_nSortColumn = -1;  // none yet: the engine's order
     bool m_bSortAscending = true;
+    std::thread m_sorter;           // reads m_rows, which nothing changes while it runs
+    std::vector<uint32_t> m_order;  // its answer
+    bool m_bSortAgain = false;      // a header was clicked while it ran
     uint64_t m_nCleanFiles = 0;
     int m_nDpi = 96;
     SIZE m_minSize{};

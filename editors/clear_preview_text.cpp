@@ -108,7 +108,8 @@ PreviewSummary SummarizePreview(int result, const KivoCleanVerdict& verdict) {
                    ReadableSize(now ? verdict.bytes : 0) + "。";
     if (!now) {
         summary.text += "\r\n磁盘可用空间 " + DecimalText(verdict.free_percent) + "%，不低于 " +
-                        DecimalText(verdict.min_free_percent) + "%，现在不会执行清理；下表是条件满足时会删除的文件。";
+                        DecimalText(verdict.min_free_percent) +
+                        "%，现在不会执行清理；下表是条件满足时会删除的文件。";
     }
     return summary;
 }
@@ -117,23 +118,34 @@ std::string CleanNowQuestion(uint64_t files) {
     return "确定按此规则立即删除这 " + GroupedDecimal(files) + " 个文件吗？";
 }
 
-void SortPreviewRows(std::vector<PreviewRow>& rows, PreviewColumn column, bool ascending) {
-    auto less = [column](const PreviewRow& a, const PreviewRow& b) {
+std::vector<uint32_t> SortedOrder(const std::vector<PreviewRow>& rows, PreviewColumn column, bool ascending) {
+    std::vector<uint32_t> order(rows.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
+    auto less = [&rows, column](uint32_t x, uint32_t y) {
+        const PreviewRow &a = rows[x], &b = rows[y];
         if (column == PreviewColumn::Size && a.size != b.size) return a.size < b.size;
         if (column == PreviewColumn::Time && a.mtime != b.mtime) return a.mtime < b.mtime;
         return ComparePaths(a.path, b.path) < 0;
     };
     if (ascending) {
-        std::sort(rows.begin(), rows.end(), less);
+        std::sort(order.begin(), order.end(), less);
     } else {
-        std::sort(rows.begin(), rows.end(), [&](const PreviewRow& a, const PreviewRow& b) { return less(b, a); });
+        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return less(y, x); });
     }
+    return order;
+}
+
+void ApplyOrder(std::vector<PreviewRow>& rows, const std::vector<uint32_t>& order) {
+    std::vector<PreviewRow> sorted;
+    sorted.reserve(rows.size());
+    for (uint32_t i : order) sorted.push_back(std::move(rows[i]));
+    rows = std::move(sorted);
 }
 
 std::string LocalTimeText(const LocalTime& t) {
     char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     return text;
 }
 
@@ -142,7 +154,8 @@ std::string Utf8FromUtf16(std::u16string_view text) {
     out.reserve(text.size() * 3);
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
         } else if (cp >= 0xD800 && cp < 0xE000) {
             cp = 0xFFFD;

@@ -28,8 +28,8 @@ std::string ReadableSize(uint64_t bytes);
 
 // What the dialog shows once the engine has answered.
 struct PreviewSummary {
-    std::string text;        // the lines above the list, "\r\n" between them
-    bool showList = true;    // false: the folder cannot be searched, the reason stands instead
+    std::string text;         // the lines above the list, "\r\n" between them
+    bool showList = true;     // false: the folder cannot be searched, the reason stands instead
     uint64_t cleanFiles = 0;  // what "立即清理" would delete now; 0 disables it
 };
 PreviewSummary SummarizePreview(int result, const KivoCleanVerdict& verdict);
@@ -46,9 +46,12 @@ struct PreviewRow {
 
 enum class PreviewColumn { Path = 0, Size = 1, Time = 2 };
 
-// Sorts by a column, ties by path; paths compare by UTF-16 unit with ASCII letters folded, so
-// that "A.txt" and "a.txt" sit together.
-void SortPreviewRows(std::vector<PreviewRow>& rows, PreviewColumn column, bool ascending);
+// The order of the rows sorted by a column, ties by path; paths compare by UTF-16 unit with ASCII
+// letters folded, so that "A.txt" and "a.txt" sit together. It only reads the rows, so that a worker
+// thread can sort while the window still shows them.
+std::vector<uint32_t> SortedOrder(const std::vector<PreviewRow>& rows, PreviewColumn column, bool ascending);
+// Puts the rows into that order.
+void ApplyOrder(std::vector<PreviewRow>& rows, const std::vector<uint32_t>& order);
 
 struct LocalTime {
     int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;

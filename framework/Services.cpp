@@ -76,7 +76,8 @@ std::wstring Services::PickFile(HWND owner, const std::wstring& filter, DWORD fl
 std::wstring Services::PickSaveFile(HWND owner, const std::wstring& filter, const std::wstring& name,
                                     const std::wstring& defaultExt) {
     return ChooseFile(owner, filter, name, defaultExt,
-                      OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOREADONLYRETURN, true);
+                      OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOREADONLYRETURN,
+                      true);
 }
 
 }  // namespace fw

@@ -132,8 +132,8 @@ void CPlanDeskDlg::InitLogList() {
 
 void CPlanDeskDlg::ApplyLogFont() {
     HFONT old = m_pLogFont;
-    m_pLogFont = ::CreateFontW(fw::ScaleToDpi(kLogFontHeight96, m_nDpi), 0, 0, 0, 0, FALSE, FALSE, FALSE, 0, 0, 0,
-                               0, 0x20, L"宋体");
+    m_pLogFont = ::CreateFontW(fw::ScaleToDpi(kLogFontHeight96, m_nDpi), 0, 0, 0, 0, FALSE, FALSE, FALSE, 0,
+                               0, 0, 0, 0x20, L"宋体");
     ::SendMessageW(m_lstLog.GetSafeHwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(m_pLogFont), TRUE);
     if (old) ::DeleteObject(old);
     m_lstLog.m_nRowHeight = fw::ScaleToDpi(kLogRowHeight96, m_nDpi);
@@ -168,7 +168,8 @@ void CPlanDeskDlg::LoadColumnWidths(CMyListCtrl& list, const char* prefix) {
     for (int i = 0; i < n; ++i) {
         // Stored at 96 DPI, so that a width carries across displays.
         const int stored = get_sys_cfg_int(kWidthSection, ColumnKey(prefix, i + 1).c_str());
-        const int width = ColumnWidth(stored > 0 ? fw::ScaleToDpi(stored, m_nDpi) : stored, outer.right - outer.left, n);
+        const int width =
+            ColumnWidth(stored > 0 ? fw::ScaleToDpi(stored, m_nDpi) : stored, outer.right - outer.left, n);
         list.SetColumnWidth(i, uint16_t(width));
     }
 }

@@ -56,11 +56,13 @@ class ClearPreviewDialog : public DialogTest {
         for (int i = 0; i < 500 && FakePreviewsRunning() > 0; ++i) ::Sleep(10);
     }
 
-    // Runs the dialog; the first step runs once the search is done.
+    // Runs the dialog; each step runs once the search, and any sort, is done.
     INT_PTR Run(const std::vector<std::function<void(HWND)>>& steps) {
         ModalDriver driver;
-        driver.Until([&] { return dialog.GetSafeHwnd() && !dialog.Searching(); });
-        for (const auto& step : steps) driver.Then([&, step] { step(dialog.GetSafeHwnd()); });
+        for (const auto& step : steps) {
+            driver.Until([&] { return dialog.GetSafeHwnd() && !dialog.Searching() && !dialog.Sorting(); });
+            driver.Then([&, step] { step(dialog.GetSafeHwnd()); });
+        }
         const INT_PTR result = driver.Run([&] { return dialog.DoModal(); });
         EXPECT_FALSE(driver.TimedOut());
         return result;
@@ -76,7 +78,8 @@ class ClearPreviewDialog : public DialogTest {
     }
     static std::vector<std::wstring> Column(HWND h, int column) {
         std::vector<std::wstring> out;
-        for (int row = 0; row < ListView_GetItemCount(List(h)); ++row) out.push_back(Cell(List(h), row, column));
+        for (int row = 0; row < ListView_GetItemCount(List(h)); ++row)
+            out.push_back(Cell(List(h), row, column));
         return out;
     }
 
@@ -153,7 +156,8 @@ TEST_F(ClearPreviewDialog, SaysWhyNothingGoesNowOrWhyThereIsNoList) {
 }
 
 TEST_F(ClearPreviewDialog, ColumnHeadersSortBothWaysWithTheirArrow) {
-    Fakes().previewFiles = {{u"b.txt", 20, kMtime - 10}, {u"A.txt", 300, kMtime - 30}, {u"c.txt", 1, kMtime - 20}};
+    Fakes().previewFiles = {
+        {u"b.txt", 20, kMtime - 10}, {u"A.txt", 300, kMtime - 30}, {u"c.txt", 1, kMtime - 20}};
     std::vector<std::vector<std::wstring>> orders;
     std::vector<int> arrows;
     auto arrow = [](HWND h, int column) {
@@ -162,26 +166,31 @@ TEST_F(ClearPreviewDialog, ColumnHeadersSortBothWaysWithTheirArrow) {
         ::SendMessageW(ListView_GetHeader(List(h)), HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item));
         return (item.fmt & HDF_SORTUP) ? 1 : (item.fmt & HDF_SORTDOWN) ? -1 : 0;
     };
-    Run({[&](HWND h) {
-        for (int column : {1, 1, 0, 2}) {
-            SortBy(h, column);
+    std::vector<std::function<void(HWND)>> steps;
+    for (int column : {1, 1, 0, 2}) {
+        steps.push_back([=](HWND h) { SortBy(h, column); });
+        steps.push_back([&, column](HWND h) {  // once sorted
             orders.push_back(Column(h, 0));
             arrows.push_back(arrow(h, column));
-        }
+        });
+    }
+    steps.push_back([&](HWND h) {
         EXPECT_EQ(arrow(h, 1), 0);  // only the sorted column shows one
         Close(h);
-    }});
+    });
+    Run(steps);
     EXPECT_EQ(orders, (std::vector<std::vector<std::wstring>>{{L"c.txt", L"b.txt", L"A.txt"},
-                                                             {L"A.txt", L"b.txt", L"c.txt"},
-                                                             {L"A.txt", L"b.txt", L"c.txt"},
-                                                             {L"A.txt", L"c.txt", L"b.txt"}}));
+                                                              {L"A.txt", L"b.txt", L"c.txt"},
+                                                              {L"A.txt", L"b.txt", L"c.txt"},
+                                                              {L"A.txt", L"c.txt", L"b.txt"}}));
     EXPECT_EQ(arrows, (std::vector<int>{1, -1, 1, 1}));
 }
 
 TEST_F(ClearPreviewDialog, ClosingDuringTheSearchStopsTheEngineAtOnce) {
     for (bool escape : {true, false}) {
         ResetFakes();
-        for (int i = 0; i < 2000; ++i) Fakes().previewFiles.push_back({u"f" + std::u16string(1, u'a' + i % 26), 1, kMtime});
+        for (int i = 0; i < 2000; ++i)
+            Fakes().previewFiles.push_back({u"f" + std::u16string(1, u'a' + i % 26), 1, kMtime});
         Fakes().previewPauseMs = 5;
         CClearPreviewDlg preview;
         preview.m_nRuleId = 7;
@@ -190,7 +199,8 @@ TEST_F(ClearPreviewDialog, ClosingDuringTheSearchStopsTheEngineAtOnce) {
         driver
             .Until([&] {
                 // The window answers while the engine works: the caption counts the files found.
-                return preview.GetSafeHwnd() && Caption(preview.GetSafeHwnd()).find(L"正在查找… ") != std::wstring::npos &&
+                return preview.GetSafeHwnd() &&
+                       Caption(preview.GetSafeHwnd()).find(L"正在查找… ") != std::wstring::npos &&
                        Caption(preview.GetSafeHwnd()) != L"清理预览 - 正在查找… 0 个文件";
             })
             .Then([&] {
@@ -222,27 +232,28 @@ TEST_F(ClearPreviewDialog, ExportsTheListAsShownInUtf8CsvWithBomAndQuoting) {
     ::GetTempPathW(MAX_PATH, temp);
     const std::filesystem::path file =
         std::filesystem::path(temp) / (L"预览导出_" + std::to_wstring(::GetCurrentProcessId()) + L".csv");
-    services.files = {L"", file.wstring(), (std::filesystem::path(temp) / L"no such folder" / L"x.csv").wstring()};
-    Run({[&](HWND h) {
-        SortBy(h, 1);  // by size: what is shown is what is written
-        Click(h, IDC_PREVIEW_EXPORT);  // cancelled in the chooser: nothing written
-        EXPECT_FALSE(std::filesystem::exists(file));
-        Click(h, IDC_PREVIEW_EXPORT);
-        Click(h, IDC_PREVIEW_EXPORT);  // a folder that is not there
-        Close(h);
-    }});
+    services.files = {L"", file.wstring(),
+                      (std::filesystem::path(temp) / L"no such folder" / L"x.csv").wstring()};
+    Run({[&](HWND h) { SortBy(h, 1); },  // by size: what is shown is what is written
+         [&](HWND h) {
+             Click(h, IDC_PREVIEW_EXPORT);  // cancelled in the chooser: nothing written
+             EXPECT_FALSE(std::filesystem::exists(file));
+             Click(h, IDC_PREVIEW_EXPORT);
+             Click(h, IDC_PREVIEW_EXPORT);  // a folder that is not there
+             Close(h);
+         }});
     std::ifstream in(file, std::ios::binary);
     std::stringstream bytes;
     bytes << in.rdbuf();
     in.close();
     std::filesystem::remove(file);
-    const std::string expected = std::string("\xEF\xBB\xBF") + "\xE8\xB7\xAF\xE5\xBE\x84,\xE5\xA4\xA7\xE5\xB0\x8F("
-                                 "\xE5\xAD\x97\xE8\x8A\x82),\xE4\xBF\xAE\xE6\x94\xB9\xE6\x97\xB6\xE9\x97\xB4\r\n" +
-                                 "'=SUM(1).csv,1," + LocalText(kMtime - 120) + "\r\n" +
-                                 "plain.txt,5," + LocalText(kMtime) + "\r\n" +
-                                 "\xE6\x97\xA5\xE5\xBF\x97\\\xE8\xA1\xA8\xE6\x83\x85\xF0\x9F\x98\x80.tmp,7," +
-                                 LocalText(kMtime - 180) + "\r\n" +
-                                 "\"a,b \"\"q\"\".log\",12," + LocalText(kMtime - 60) + "\r\n";
+    const std::string expected =
+        std::string("\xEF\xBB\xBF") +
+        "\xE8\xB7\xAF\xE5\xBE\x84,\xE5\xA4\xA7\xE5\xB0\x8F("
+        "\xE5\xAD\x97\xE8\x8A\x82),\xE4\xBF\xAE\xE6\x94\xB9\xE6\x97\xB6\xE9\x97\xB4\r\n" +
+        "'=SUM(1).csv,1," + LocalText(kMtime - 120) + "\r\n" + "plain.txt,5," + LocalText(kMtime) + "\r\n" +
+        "\xE6\x97\xA5\xE5\xBF\x97\\\xE8\xA1\xA8\xE6\x83\x85\xF0\x9F\x98\x80.tmp,7," +
+        LocalText(kMtime - 180) + "\r\n" + "\"a,b \"\"q\"\".log\",12," + LocalText(kMtime - 60) + "\r\n";
     EXPECT_EQ(bytes.str(), expected);
     ASSERT_EQ(services.pickers.size(), 3u);
     EXPECT_EQ(services.pickers[0].kind, PickerCall::SaveFile);
@@ -302,7 +313,8 @@ TEST_F(ClearPreviewDialog, RemembersItsSizeAndColumnsAt96DpiAndLaysItselfOut) {
     EXPECT_EQ(client.right - listInClient.right, listInClient.left);
     EXPECT_EQ(closeButton.right, listInClient.right);
     EXPECT_EQ(client.bottom - closeButton.bottom, listInClient.left);
-    EXPECT_GT(listInClient.bottom, client.bottom - 2 * (closeButton.bottom - closeButton.top) - listInClient.left);
+    EXPECT_GT(listInClient.bottom,
+              client.bottom - 2 * (closeButton.bottom - closeButton.top) - listInClient.left);
     auto& settings = Fakes().settings;
     EXPECT_EQ(settings["task_list_cfg/previewlst_2"], 100);  // 150 pixels at 144 DPI
     EXPECT_EQ(settings["task_list_cfg/previewlst_1"], 400);  // scaled up with the DPI and back

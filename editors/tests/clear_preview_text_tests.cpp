@@ -30,7 +30,8 @@ TEST(ClearPreviewText, ReadableSizesRoundDownToThreeFigures) {
     for (const auto& c : cases) EXPECT_EQ(ReadableSize(c.bytes), c.text) << c.bytes;
 }
 
-KivoCleanVerdict Verdict(int deletesNow, uint64_t files, uint64_t bytes, int freePercent = 0, int minPercent = 0) {
+KivoCleanVerdict Verdict(int deletesNow, uint64_t files, uint64_t bytes, int freePercent = 0,
+                         int minPercent = 0) {
     KivoCleanVerdict v{};
     v.deletes_now = deletesNow;
     v.files = files;
@@ -76,8 +77,11 @@ TEST(ClearPreviewText, CaptionsAndTheQuestion) {
 }
 
 TEST(ClearPreviewText, SortsByEachColumnBothWaysWithThePathBreakingTies) {
-    const std::vector<PreviewRow> rows = {
-        {u"b.txt", 10, 300}, {u"A.txt", 30, 100}, {u"c.txt", 10, 100}, {u"日志.log", 20, 200}, {u"a.txt", 5, 400}};
+    const std::vector<PreviewRow> rows = {{u"b.txt", 10, 300},
+                                          {u"A.txt", 30, 100},
+                                          {u"c.txt", 10, 100},
+                                          {u"日志.log", 20, 200},
+                                          {u"a.txt", 5, 400}};
     auto paths = [](const std::vector<PreviewRow>& sorted) {
         std::vector<std::u16string> out;
         for (const PreviewRow& r : sorted) out.push_back(r.path);
@@ -97,7 +101,7 @@ TEST(ClearPreviewText, SortsByEachColumnBothWaysWithThePathBreakingTies) {
     };
     for (const auto& c : cases) {
         std::vector<PreviewRow> sorted = rows;
-        SortPreviewRows(sorted, c.column, c.ascending);
+        ApplyOrder(sorted, SortedOrder(rows, c.column, c.ascending));
         EXPECT_EQ(paths(sorted), c.order) << int(c.column) << c.ascending;
     }
 }
@@ -105,7 +109,8 @@ TEST(ClearPreviewText, SortsByEachColumnBothWaysWithThePathBreakingTies) {
 TEST(ClearPreviewText, Utf8OfNamesGbkCannotHoldAndOfBrokenSurrogates) {
     EXPECT_EQ(Utf8FromUtf16(u"한\U0001F600"), "\xED\x95\x9C\xF0\x9F\x98\x80");
     EXPECT_EQ(Utf8FromUtf16(std::u16string{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)}),
-              "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -21,11 +21,9 @@ TEST(PopupPlan, AvailabilityTable) {
         int running;
         bool grayNew, grayEdit, grayToggle, grayDelete, grayRun, grayPreview;
     } cases[] = {
-        {0, 0, false, true, true, true, true, true},
-        {1, 0, false, false, false, false, false, false},
+        {0, 0, false, true, true, true, true, true},      {1, 0, false, false, false, false, false, false},
         {1, 1, false, false, false, false, true, false},  // no run-now while the engine runs by itself
-        {1, -7, false, false, false, false, true, false},
-        {2, 0, true, true, false, false, true, true},
+        {1, -7, false, false, false, false, true, false}, {2, 0, true, true, false, false, true, true},
         {5, 1, true, true, false, false, true, true},
     };
     for (const Case& c : cases) {
@@ -53,16 +51,18 @@ TEST(DpiScale, SizesAt96DpiScaleToTheNearestPixelAndBack) {
     const struct {
         int size96, dpi, scaled;
     } cases[] = {
-        {13, 96, 13}, {13, 144, 20}, {17, 144, 26}, {17, 120, 21}, {13, 192, 26},
-        {100, 144, 150}, {0, 144, 0}, {13, 0, 13},  // no DPI known: 96
+        {13, 96, 13},  {13, 144, 20},   {17, 144, 26}, {17, 120, 21},
+        {13, 192, 26}, {100, 144, 150}, {0, 144, 0},   {13, 0, 13},  // no DPI known: 96
     };
-    for (const auto& c : cases) EXPECT_EQ(fw::ScaleToDpi(c.size96, c.dpi), c.scaled) << c.size96 << "@" << c.dpi;
+    for (const auto& c : cases)
+        EXPECT_EQ(fw::ScaleToDpi(c.size96, c.dpi), c.scaled) << c.size96 << "@" << c.dpi;
     EXPECT_EQ(fw::ScaleTo96(20, 144), 13);
     EXPECT_EQ(fw::ScaleTo96(150, 144), 100);
     EXPECT_EQ(fw::ScaleTo96(41, 0), 41);
     // A width stored at 96 DPI, shown at any larger DPI and stored again, comes back unchanged.
     for (int dpi : {96, 120, 144, 168, 192, 288}) {
-        for (int width = 1; width <= 2000; ++width) ASSERT_EQ(fw::ScaleTo96(fw::ScaleToDpi(width, dpi), dpi), width) << dpi;
+        for (int width = 1; width <= 2000; ++width)
+            ASSERT_EQ(fw::ScaleTo96(fw::ScaleToDpi(width, dpi), dpi), width) << dpi;
     }
 }
 

@@ -66,8 +66,8 @@ TEST_F(MainWindowFrame, LogFontRowsAndColumnWidthsFollowTheDisplaysDpi) {
     window->m_lstLog.InsertItem(0, "x");
     auto fontHeight = [&] {
         LOGFONTW font{};
-        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Item(IDC_LOG_LIST), WM_GETFONT, 0, 0)), sizeof font,
-                     &font);
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Item(IDC_LOG_LIST), WM_GETFONT, 0, 0)),
+                     sizeof font, &font);
         return font.lfHeight;
     };
     auto rowHeight = [&] {
@@ -82,7 +82,8 @@ TEST_F(MainWindowFrame, LogFontRowsAndColumnWidthsFollowTheDisplaysDpi) {
     };
     const struct {
         int dpi, font, row, clearColumn;
-    } steps[] = {{96, 13, 17, 100}, {144, 20, 26, 150}, {96, 13, 17, 100}, {192, 26, 34, 200}, {144, 20, 26, 150}};
+    } steps[] = {
+        {96, 13, 17, 100}, {144, 20, 26, 150}, {96, 13, 17, 100}, {192, 26, 34, 200}, {144, 20, 26, 150}};
     for (size_t i = 0; i < std::size(steps); ++i) {
         const auto& step = steps[i];
         if (i > 0) moveTo(step.dpi);  // the first is the display's own

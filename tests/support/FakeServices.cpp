@@ -30,7 +30,7 @@ std::wstring FakeServices::PickFile(HWND owner, const std::wstring& filter, DWOR
 }
 
 std::wstring FakeServices::PickSaveFile(HWND owner, const std::wstring& filter, const std::wstring& name,
-                                       const std::wstring& defaultExt) {
+                                        const std::wstring& defaultExt) {
     pickers.push_back({PickerCall::SaveFile, filter + L"\n" + name + L"\n" + defaultExt, 0, owner});
     if (files.empty()) return {};
     std::wstring answer = files.front();

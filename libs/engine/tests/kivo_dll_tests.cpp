@@ -18,11 +18,11 @@
 namespace {
 
 const char* const kExports[] = {
-    "kivo_add_backup",      "kivo_add_clear",     "kivo_auto_run",       "kivo_backup",
-    "kivo_deinit",          "kivo_del_rule",      "kivo_enable_rule",    "kivo_get_backup",
-    "kivo_get_backup_list", "kivo_get_clear",     "kivo_get_clear_list", "kivo_init",
-    "kivo_is_run",          "kivo_man_run",       "kivo_preview_clear",  "kivo_regist_msg",
-    "kivo_restore",         "kivo_stop_run",      "kivo_update_backup",  "kivo_update_clear",
+    "kivo_add_backup",      "kivo_add_clear", "kivo_auto_run",       "kivo_backup",
+    "kivo_deinit",          "kivo_del_rule",  "kivo_enable_rule",    "kivo_get_backup",
+    "kivo_get_backup_list", "kivo_get_clear", "kivo_get_clear_list", "kivo_init",
+    "kivo_is_run",          "kivo_man_run",   "kivo_preview_clear",  "kivo_regist_msg",
+    "kivo_restore",         "kivo_stop_run",  "kivo_update_backup",  "kivo_update_clear",
 };
 
 // The names in a loaded module's export directory.
@@ -192,11 +192,12 @@ TEST_F(KivoDll, PreviewListsExactlyWhatTheFollowingRunDeletesWhateverTheNames) {
     ASSERT_EQ(k.regist_msg(&Lines::Callback, &lines), 0);
     ASSERT_EQ(k.init(), 0);
     const std::filesystem::path watched = m_home / L"watched";
-    const wchar_t* const names[] = {L"旧日志.tmp", L"한국어.tmp", L"表情\U0001F600.tmp", L"保留.txt",
-                                    L"子目录\\新的.tmp", L"子目录\\深\\😀.tmp"};
+    const wchar_t* const names[] = {L"旧日志.tmp", L"한국어.tmp",       L"表情\U0001F600.tmp",
+                                    L"保留.txt",   L"子目录\\新的.tmp", L"子目录\\深\\😀.tmp"};
     for (const wchar_t* name : names) {
         std::filesystem::create_directories((watched / name).parent_path());
-        HANDLE f = CreateFileW((watched / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE f =
+            CreateFileW((watched / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(f, INVALID_HANDLE_VALUE);
         DWORD wrote = 0;
         WriteFile(f, "1234", 4, &wrote, nullptr);
@@ -217,8 +218,8 @@ TEST_F(KivoDll, PreviewListsExactlyWhatTheFollowingRunDeletesWhateverTheNames) {
     KivoCleanVerdict verdict;
     ASSERT_EQ(k.preview_clear(rule.rule_id, &Listed::Add, &listed, nullptr, &verdict), 0);
     std::sort(listed.paths.begin(), listed.paths.end());
-    EXPECT_EQ(listed.paths, (std::vector<std::wstring>{L"子目录\\新的.tmp", L"子目录\\深\\😀.tmp", L"旧日志.tmp",
-                                                       L"表情\U0001F600.tmp", L"한국어.tmp"}));
+    EXPECT_EQ(listed.paths, (std::vector<std::wstring>{L"子目录\\新的.tmp", L"子目录\\深\\😀.tmp",
+                                                       L"旧日志.tmp", L"表情\U0001F600.tmp", L"한국어.tmp"}));
     EXPECT_EQ(verdict.bytes, 20u);
     EXPECT_TRUE(lines.WaitFor(0).empty());  // a preview writes no run-log line
 
