@@ -11,6 +11,7 @@
 
 #include "runner_options.h"
 #include "runner_test_support.h"
+#include "utf8_text.h"
 
 namespace kivo {
 namespace {
@@ -37,17 +38,7 @@ std::string Utf8(std::u16string_view text) {
         char32_t cp = text[i];
         if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size())
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6)), out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12)), out += char(0x80 | ((cp >> 6) & 0x3F)),
-                out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18)), out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F)), out += char(0x80 | (cp & 0x3F));
-        }
+        AppendUtf8(out, cp);
     }
     return out;
 }
