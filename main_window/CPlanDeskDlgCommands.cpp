@@ -226,7 +226,8 @@ void CPlanDeskDlg::OnManualRun() {
 }
 
 void CPlanDeskDlg::OnClearPreview() {
-    if (m_vecSelRows.size() != 1) return;
+    // Only the clean list's popup has the item: rows captured in the backup list are no clean rule.
+    if (m_nPopupList != 1 || m_vecSelRows.size() != 1) return;
     ClearRule rule{};
     const int id = CapturedRuleId(m_lstClear, 0);
     kivo_get_clear(id, &rule);  // for the caption; a rule gone meanwhile is the preview's to report

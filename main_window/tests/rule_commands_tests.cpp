@@ -103,7 +103,18 @@ TEST_F(RuleCommands, AvailabilityFollowsSelectionAndRunningState) {
 
 TEST_F(RuleCommands, PreviewOpensOnTheCapturedRuleWithItsDescription) {
     Fakes().clearRules = {MakeClearRule(4, 1, "a"), MakeClearRule(5, 0, "清理日志")};
+    Fakes().backupRules = {MakeBackupRule(6, 1, "b")};
     OpenLoggedIn();
+    // A command that arrives after the backup list's popup previews nothing (a dialog that opened
+    // all the same is ended by the driver, and the calls tell).
+    RightClick(IDC_BACKUP_LIST, {0});
+    const size_t beforeProbe = Fakes().calls.size();
+    ModalDriver probe;
+    probe.Then([] { EndAllDialogs(); });
+    probe.Run([&] {
+        return ::SendMessageW(window->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(IDM_CLEAR_PREVIEW, 0), 0);
+    });
+    EXPECT_TRUE(CallsSince(beforeProbe).empty());
     RightClick(IDC_CLEAR_LIST, {1});
     Select(IDC_CLEAR_LIST, {0});  // what is selected later does not count
     const size_t from = Fakes().calls.size();
