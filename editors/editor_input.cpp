@@ -33,6 +33,16 @@ std::string DecimalText(int value) {
     return std::to_string(value);
 }
 
+std::string GroupedDecimal(uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+        text += digits[i];
+    }
+    return text;
+}
+
 std::string TwoDigitText(int value) {
     char text[16];
     std::snprintf(text, sizeof text, "%02d", value);

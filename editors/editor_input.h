@@ -65,5 +65,7 @@ bool GuardAccepts(GuardedField field, std::string_view text);
 // "%d" and "%02d" of a number.
 std::string DecimalText(int value);
 std::string TwoDigitText(int value);
+// 1234567 -> "1,234,567".
+std::string GroupedDecimal(uint64_t value);
 
 }  // namespace editors

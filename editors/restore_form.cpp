@@ -5,20 +5,6 @@
 #include "sysutil_api.h"
 
 namespace editors {
-namespace {
-
-// 1234567 -> "1,234,567".
-std::string GroupedDecimal(uint64_t value) {
-    const std::string digits = std::to_string(value);
-    std::string text;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
-        text += digits[i];
-    }
-    return text;
-}
-
-}  // namespace
 
 std::optional<InputFault> CheckRestoreForm(const RestoreForm& form) {
     if (auto fault = CheckPath(form.backupFile, kBackupFileMessages)) return fault;

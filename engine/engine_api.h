@@ -44,6 +44,11 @@ enum KivoResult : int {
     KIVO_E_STORE_NEWER = 30,    // the rule file was written by a newer engine; it is left alone, nothing changed
     KIVO_E_INTERNAL = 31,       // an unexpected fault inside the engine (out of memory, for one); see the run log
     KIVO_E_ENGINE_THREAD = 32,  // kivo_deinit called from the run-log callback, a thread it would wait for
+
+    // kivo_preview_clear
+    KIVO_E_FOLDER_MISSING = 40,     // the rule's folder does not exist
+    KIVO_E_FOLDER_UNREADABLE = 41,  // the rule's folder, or its volume's free space, cannot be read, or it is a link
+    KIVO_E_STOPPED = 42,            // the caller's cancel flag stopped the call
 };
 
 // When rules run. Only while automatic running is on, and only enabled rules. Times are wall-clock
@@ -196,5 +201,45 @@ typedef void (*KivoRunEventCallback)(const KivoRunEvent* event, void* context);
 // for one but events do not wait behind them. An event that finds no run-event callback is dropped.
 // A callback in progress when a new registration returns may still finish with the old one.
 int kivo_regist_run_event(KivoRunEventCallback callback, void* context);
+// Preview of a clean rule (ordinal 22): the files a run of the rule would delete now, and why it would
+// delete nothing. It takes the run's own walk and every one of its decisions (the conditions, the
+// free-space verdict, the oldest-first stop), deletes nothing and writes no log or history line.
+//
+// One file the run would delete. The pointers are valid during the callback only.
+typedef struct KivoCleanFile {
+    const char16_t* path;      // below the rule's folder, NUL-terminated UTF-16, the platform's separator;
+                               // the name exactly as on disk, GBK or not
+    int path_length;           // in UTF-16 units, without the NUL
+    unsigned long long size;   // bytes
+    long long last_write;      // last modification, seconds since 1970-01-01 UTC
+} KivoCleanFile;
+
+typedef struct KivoCleanVerdict {
+    int min_free_percent;  // the rule's own; 0: free space plays no part and was not measured
+    int free_percent;      // the volume's free space when the preview began, in whole percent (rounded down)
+    // 1: a run now deletes exactly the listed files. 0: free space is at or above min_free_percent, so a
+    // run now deletes nothing; the list is what it would delete, oldest first, once free space is below.
+    int deletes_now;
+    int reserved;                     // 0
+    unsigned long long free_bytes;    // as free_percent; 0 when not measured
+    unsigned long long total_bytes;
+    unsigned long long files;         // how many files were listed
+    unsigned long long bytes;         // and their sizes added up
+    char reason[256];                 // GBK: with KIVO_E_FOLDER_*, why (the words a run would log); else ""
+} KivoCleanVerdict;
+
+// Called once for each file, on the caller's thread, in the order the run would delete them.
+typedef void (*KivoCleanFileCallback)(const KivoCleanFile* file, void* context);
+
+// Runs on the caller's thread, not on the engine's workers, beside any running rule; several may run
+// at once. cancel (may be null): a non-zero value stops the walk at the next file, with KIVO_E_STOPPED.
+// With free space below min_free_percent, the run measures the volume after each delete and stops once
+// the percentage is reached; the preview counts each listed file's size as freed instead.
+// Results: 0, or KIVO_E_NOT_INITIALISED, KIVO_E_NULL_ARGUMENT (callback or verdict null),
+// KIVO_E_UNKNOWN_RULE, KIVO_E_WRONG_KIND (a backup rule), KIVO_E_FOLDER_MISSING, KIVO_E_FOLDER_UNREADABLE
+// (verdict->reason says why), KIVO_E_STOPPED, KIVO_E_CANCELLED (kivo_deinit meanwhile), KIVO_E_BAD_TEXT /
+// KIVO_E_BAD_RANGE (a stored rule no run could use). The verdict is filled as far as the walk got.
+int kivo_preview_clear(int rule_id, KivoCleanFileCallback callback, void* context, const volatile long* cancel,
+                       KivoCleanVerdict* verdict);
 
 }  // extern "C"

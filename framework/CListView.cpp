@@ -1,5 +1,6 @@
 #include "CListView.h"
 
+#include <algorithm>
 #include <iterator>
 #include <vector>
 
@@ -57,6 +58,25 @@ bool CListView::SetItemText(int row, int col, std::string_view textGbk) const {
     item.iSubItem = col;
     item.pszText = text.get();
     return ::SendMessageW(m_hWnd, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)) != FALSE;
+}
+
+void CListView::SetSortArrow(int col, int direction) const {
+    HWND header = ListView_GetHeader(m_hWnd);
+    for (int i = 0; i < Header_GetItemCount(header); ++i) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        if (!::SendMessageW(header, HDM_GETITEMW, i, reinterpret_cast<LPARAM>(&item))) continue;
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (i == col && direction) item.fmt |= direction > 0 ? HDF_SORTUP : HDF_SORTDOWN;
+        ::SendMessageW(header, HDM_SETITEMW, i, reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+void ProvideItemText(NMLVDISPINFOW* info, std::wstring_view text) {
+    if (!(info->item.mask & LVIF_TEXT) || !info->item.pszText || info->item.cchTextMax <= 0) return;
+    const size_t n = std::min(text.size(), size_t(info->item.cchTextMax) - 1);
+    text.copy(info->item.pszText, n);
+    info->item.pszText[n] = L'\0';
 }
 
 std::string CListView::GetItemText(int row, int col) const {

@@ -27,6 +27,11 @@ class CListView : public CWnd {
         return ListView_GetSubItemRect(m_hWnd, row, col, area, rect) != FALSE;
     }
     void SetRedraw(bool redraw) const { ::SendMessageW(m_hWnd, WM_SETREDRAW, redraw, 0); }
+    // A virtual list (LVS_OWNERDATA): the number of rows; the list asks for their texts itself.
+    void SetItemCountEx(int count, DWORD flags) const { ListView_SetItemCountEx(m_hWnd, count, flags); }
+    void RedrawItems(int first, int last) const { ListView_RedrawItems(m_hWnd, first, last); }
+    // The sort arrow in a column's header: 1 up, -1 down, 0 none.
+    void SetSortArrow(int col, int direction) const;
 
     int InsertColumn(int col, std::string_view headingGbk, int format, int width) const;
     int InsertItem(int row, std::string_view textGbk) const;
@@ -34,6 +39,10 @@ class CListView : public CWnd {
     std::string GetItemText(int row, int col) const;
     std::wstring GetItemTextWide(int row, int col) const;
 };
+
+// Answers a virtual list's request for a cell's text (LVN_GETDISPINFOW): copied into the list's own
+// buffer, cut short rather than overrun.
+void ProvideItemText(NMLVDISPINFOW* info, std::wstring_view text);
 
 // Switches a list's redrawing off for a batch of changes and on again however the batch ends, an
 // exception included: a list left with redraw off shows stale rows and a stale scroll range.

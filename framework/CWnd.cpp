@@ -19,6 +19,19 @@ bool PaintMinimisedIcon(HWND hwnd, HICON icon) {
 
 }  // namespace
 
+int WindowDpi(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow && hwnd) {
+        if (const UINT dpi = getDpiForWindow(hwnd)) return int(dpi);
+    }
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
 std::wstring GetWindowTextWide(HWND hwnd) {
     int n = ::GetWindowTextLengthW(hwnd);
     if (n <= 0) return {};

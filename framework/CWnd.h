@@ -49,6 +49,10 @@ class CWnd {
     HWND m_hWnd = nullptr;
 };
 
+// The DPI the window is shown at: GetDpiForWindow where the system has it (Windows 10 1607 and
+// later, Wine 8), else the screen's.
+int WindowDpi(HWND hwnd);
+
 // Selects an edit's whole text and scrolls the caret into view, leaving the focus where it is.
 void SelectWholeText(HWND edit);
 

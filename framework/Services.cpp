@@ -3,6 +3,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "Text.h"
@@ -42,12 +43,17 @@ std::wstring Services::PickFolder(const std::wstring& title, UINT flags) {
     return result;
 }
 
-std::wstring Services::PickFile(HWND owner, const std::wstring& filter, DWORD flags) {
+namespace {
+
+// One chooser, open or save: filter uses '|' separators; name is offered in the name box.
+std::wstring ChooseFile(HWND owner, const std::wstring& filter, const std::wstring& name,
+                        const std::wstring& defaultExt, DWORD flags, bool save) {
     std::wstring filters = filter;
     for (wchar_t& c : filters) {
         if (c == L'|') c = L'\0';
     }
     std::vector<wchar_t> file(32768, L'\0');
+    name.copy(file.data(), std::min(name.size(), file.size() - 1));
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;
@@ -55,9 +61,23 @@ std::wstring Services::PickFile(HWND owner, const std::wstring& filter, DWORD fl
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = DWORD(file.size());
+    ofn.lpstrDefExt = defaultExt.empty() ? nullptr : defaultExt.c_str();
     ofn.Flags = flags | OFN_EXPLORER | OFN_ENABLESIZING;
-    if (!::GetOpenFileNameW(&ofn)) return {};
+    if (!(save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn))) return {};
     return file.data();
+}
+
+}  // namespace
+
+std::wstring Services::PickFile(HWND owner, const std::wstring& filter, DWORD flags) {
+    return ChooseFile(owner, filter, {}, {}, flags, false);
+}
+
+std::wstring Services::PickSaveFile(HWND owner, const std::wstring& filter, const std::wstring& name,
+                                    const std::wstring& defaultExt) {
+    return ChooseFile(owner, filter, name, defaultExt,
+                      OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOREADONLYRETURN,
+                      true);
 }
 
 bool Services::NotifyIcon(DWORD message, NOTIFYICONDATAW& data) {

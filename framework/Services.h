@@ -20,6 +20,10 @@ class Services {
     virtual std::wstring PickFile(HWND owner, const std::wstring& filter, DWORD flags);
     // Shell_NotifyIconW: adds, changes or removes a notification-area icon.
     virtual bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data);
+    // The save-file chooser, offering name; defaultExt (no dot) is added to a name typed without one.
+    // Asks before replacing a file. Empty when cancelled.
+    virtual std::wstring PickSaveFile(HWND owner, const std::wstring& filter, const std::wstring& name,
+                                      const std::wstring& defaultExt);
 };
 
 // The services in use: the real ones unless a test installed others.

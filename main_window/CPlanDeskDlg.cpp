@@ -9,6 +9,7 @@
 #include <new>
 
 #include "CLoginDlg.h"
+#include "DpiScale.h"
 #include "EditorControls.h"
 #include "engine_api.h"
 #include "latest_progress.h"
@@ -27,6 +28,9 @@ namespace {
 
 constexpr const char* kWidthSection = "task_list_cfg";
 constexpr UINT kStatusPeriodMs = 200;
+// The run log at 96 DPI: "宋体" 13 pixels high, rows of one line with a small margin.
+constexpr int kLogFontHeight96 = 13;
+constexpr int kLogRowHeight96 = 17;
 // One wake-up appends lines for at most this long, so a burst never freezes the window.
 constexpr auto kLogBatchBudget = std::chrono::milliseconds(15);
 constexpr size_t kLogBatchLines = 16;
@@ -119,16 +123,36 @@ BOOL CPlanDeskDlg::OnInitDialog() {
 }
 
 void CPlanDeskDlg::InitLogList() {
-    m_pLogFont = ::CreateFontW(13, 0, 0, 0, 0, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0x20, L"宋体");
+    m_nDpi = fw::WindowDpi(m_hWnd);
     HWND list = m_lstLog.GetSafeHwnd();
     LONG style = ::GetWindowLongW(list, GWL_STYLE);
     ::SetWindowLongW(list, GWL_STYLE, (style & ~LONG(LVS_SMALLICON)) | LVS_REPORT);
     m_lstLog.SetExtendedStyle(m_lstLog.GetExtendedStyle() | LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-    ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(m_pLogFont), TRUE);
-    m_lstLog.RemeasureRows();
+    ApplyLogFont();
     if (m_lstLog.InsertColumn(0, "时间", LVCFMT_CENTER, -1) >= 0) ++m_lstLog.m_nColumnCount;
     if (m_lstLog.InsertColumn(1, "内容", LVCFMT_LEFT, -1) >= 0) ++m_lstLog.m_nColumnCount;
     LoadColumnWidths(m_lstLog, "log");
+}
+
+void CPlanDeskDlg::ApplyLogFont() {
+    HFONT old = m_pLogFont;
+    m_pLogFont = ::CreateFontW(fw::ScaleToDpi(kLogFontHeight96, m_nDpi), 0, 0, 0, 0, FALSE, FALSE, FALSE, 0,
+                               0, 0, 0, 0x20, L"宋体");
+    ::SendMessageW(m_lstLog.GetSafeHwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(m_pLogFont), TRUE);
+    if (old) ::DeleteObject(old);
+    m_lstLog.m_nRowHeight = fw::ScaleToDpi(kLogRowHeight96, m_nDpi);
+    m_lstLog.RemeasureRows();
+}
+
+void CPlanDeskDlg::OnDpiChanged(int dpi) {
+    if (dpi <= 0 || dpi == m_nDpi) return;
+    const int old = m_nDpi;
+    m_nDpi = dpi;
+    ApplyLogFont();
+    for (CMyListCtrl* list : {&m_lstLog, &m_lstClear, &m_lstBackup}) {
+        for (int i = 0; i < list->m_nColumnCount; ++i)
+            list->SetColumnWidth(i, fw::ScaleToDpi(fw::ScaleTo96(list->GetColumnWidth(i), old), dpi));
+    }
 }
 
 void CPlanDeskDlg::InitRuleList(CMyListCtrl& list, const char* const* headings, int count,
@@ -146,14 +170,18 @@ void CPlanDeskDlg::LoadColumnWidths(CMyListCtrl& list, const char* prefix) {
     const int n = list.m_nColumnCount;
     if (n <= 0) return;
     for (int i = 0; i < n; ++i) {
-        int stored = get_sys_cfg_int(kWidthSection, ColumnKey(prefix, i + 1).c_str());
-        list.SetColumnWidth(i, uint16_t(ColumnWidth(stored, outer.right - outer.left, n)));
+        // Stored at 96 DPI, so that a width carries across displays.
+        const int stored = get_sys_cfg_int(kWidthSection, ColumnKey(prefix, i + 1).c_str());
+        const int width =
+            ColumnWidth(stored > 0 ? fw::ScaleToDpi(stored, m_nDpi) : stored, outer.right - outer.left, n);
+        list.SetColumnWidth(i, uint16_t(width));
     }
 }
 
 void CPlanDeskDlg::SaveColumnWidths(CMyListCtrl& list, const char* prefix) {
     for (int i = 0; i < list.m_nColumnCount; ++i) {
-        modify_sys_cfg_int(kWidthSection, ColumnKey(prefix, i + 1).c_str(), list.GetColumnWidth(i));
+        modify_sys_cfg_int(kWidthSection, ColumnKey(prefix, i + 1).c_str(),
+                           fw::ScaleTo96(list.GetColumnWidth(i), m_nDpi));
     }
 }
 
@@ -270,6 +298,9 @@ void CPlanDeskDlg::CloseWindow() {
 
 bool CPlanDeskDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     switch (msg) {
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wParam));
+            return false;  // the dialog manager still moves and scales the window and its controls
         case WM_SHOW_LOGIN:
             *result = OnShowLogin(wParam == 1);
             return true;

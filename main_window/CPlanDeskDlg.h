@@ -83,6 +83,7 @@ class CPlanDeskDlg : public fw::CDialog {
     int m_nPopupList = 0;  // 1: the last popup opened on the clean list, 0: on the backup list
     int m_nRunState = 0;   // the last answer of kivo_is_run
     std::vector<int> m_vecSelRows;
+    int m_nDpi = 96;  // the DPI the window is shown at; the pixel sizes it sets follow it
 
   protected:
     BOOL OnInitDialog() override;
@@ -101,6 +102,10 @@ class CPlanDeskDlg : public fw::CDialog {
   private:
     // Frame
     void InitLogList();
+    // The run log's font and row height at m_nDpi; the old font is deleted once the list has the new.
+    void ApplyLogFont();
+    // WM_DPICHANGED: the fonts, rows and column widths the window sets itself, at the new DPI.
+    void OnDpiChanged(int dpi);
     void InitRuleList(CMyListCtrl& list, const char* const* headings, int count, const char* prefix);
     void LoadColumnWidths(CMyListCtrl& list, const char* prefix);
     void SaveColumnWidths(CMyListCtrl& list, const char* prefix);
@@ -128,6 +133,7 @@ class CPlanDeskDlg : public fw::CDialog {
     void ShowNewestLogRow();
 
     // Rule commands
+    void OnClearPreview();
     void OnClearListRClick();
     void OnBackupListRClick();
     void CaptureSelection(const CMyListCtrl& list);

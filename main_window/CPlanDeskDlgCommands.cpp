@@ -6,6 +6,7 @@
 
 #include "CBackupDlg.h"
 #include "CClearDlg.h"
+#include "CClearPreviewDlg.h"
 #include "CMenu.h"
 #include "CPlanDeskDlg.h"
 #include "CRestoreDlg.h"
@@ -67,6 +68,8 @@ bool CPlanDeskDlg::OnCommand(WORD code, WORD id, HWND) {
             return OnToggleRules(), true;
         case IDM_MANUAL_RUN:
             return OnManualRun(), true;
+        case IDM_CLEAR_PREVIEW:
+            return OnClearPreview(), true;
         case IDC_AUTO_RUN:
             return OnAutoRun(), true;
         case IDC_STOP_RUN:
@@ -159,6 +162,7 @@ void CPlanDeskDlg::ShowRulePopup(bool clearList) {
     if (plan.grayEdit) fw::GrayMenuItem(popup, clearList ? IDM_EDIT_CLEAR_RULE : IDM_EDIT_BACKUP_RULE);
     if (plan.grayToggle) fw::GrayMenuItem(popup, IDM_TOGGLE_RULES);
     if (plan.grayDelete) fw::GrayMenuItem(popup, IDM_DELETE_RULES);
+    if (clearList && plan.grayPreview) fw::GrayMenuItem(popup, IDM_CLEAR_PREVIEW);
     if (plan.toggleEnables) fw::SetMenuItemTextGbk(popup, IDM_TOGGLE_RULES, ToggleItemText(plan));
     m_nPopupList = clearList ? 1 : 0;
     ::TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
@@ -219,6 +223,18 @@ void CPlanDeskDlg::OnManualRun() {
     if (kivo_man_run(CapturedRuleId(PopupList(), 0)) != 0) {
         fw::MessageBoxGbk(m_hWnd, "手动执行失败.", kWarning, MB_OK | MB_ICONINFORMATION);
     }
+}
+
+void CPlanDeskDlg::OnClearPreview() {
+    // Only the clean list's popup has the item: rows captured in the backup list are no clean rule.
+    if (m_nPopupList != 1 || m_vecSelRows.size() != 1) return;
+    ClearRule rule{};
+    const int id = CapturedRuleId(m_lstClear, 0);
+    kivo_get_clear(id, &rule);  // for the caption; a rule gone meanwhile is the preview's to report
+    CClearPreviewDlg dialog;
+    dialog.m_nRuleId = id;
+    dialog.m_strDescription = std::string(FieldText(rule.description));
+    dialog.DoModal();
 }
 
 void CPlanDeskDlg::OnAutoRun() {

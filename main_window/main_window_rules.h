@@ -16,6 +16,7 @@ struct PopupPlan {
     bool grayToggle = false;
     bool grayDelete = false;
     bool grayRun = false;
+    bool grayPreview = false;  // the clean list's "预览清理": one rule, whatever its state or the engine's
     bool toggleEnables = false;  // the toggle item reads "启用(&U)" and enables
 };
 

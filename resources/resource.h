@@ -12,6 +12,7 @@
 #define IDD_LOGIN 2013
 #define IDD_BACKUP_RULE 2014
 #define IDD_RESTORE 2015
+#define IDD_CLEAR_PREVIEW 2016
 
 // Popup menus and their commands
 #define IDR_CLEAR_MENU 2001
@@ -26,6 +27,7 @@
 #define IDR_TRAY_MENU 2017
 #define IDM_TRAY_OPEN 2032
 #define IDM_TRAY_EXIT 2033
+#define IDM_CLEAR_PREVIEW 2030
 
 // Items added to the main window's system menu (multiples of 16 below 0xF000)
 #define IDM_SYS_AUTOSTART 0x0850
@@ -95,3 +97,9 @@
 #define IDC_RESTORE_FOLDER 3009
 #define IDC_PICK_RESTORE_FOLDER 3007
 #define IDC_RESTORE_BACKUP 3040
+
+// Clean preview (2016)
+#define IDC_PREVIEW_SUMMARY 3041
+#define IDC_PREVIEW_LIST 3042
+#define IDC_PREVIEW_EXPORT 3043
+#define IDC_PREVIEW_CLEAN 3044

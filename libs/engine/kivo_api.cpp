@@ -164,4 +164,10 @@ int kivo_restore(const char* backup_file, const char* target_folder) {
     return WithEngine([&](kivo::Engine& e) { return e.Restore(backup_file, target_folder); });
 }
 
+int kivo_preview_clear(int rule_id, KivoCleanFileCallback callback, void* context, const volatile long* cancel,
+                       KivoCleanVerdict* verdict) {
+    return WithEngine(
+        [&](kivo::Engine& e) { return e.PreviewClear(rule_id, callback, context, cancel, verdict); });
+}
+
 }  // extern "C"

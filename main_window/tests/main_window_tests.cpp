@@ -60,6 +60,41 @@ TEST_F(MainWindowFrame, ListsColumnsStylesAndCaption) {
     EXPECT_EQ(row.bottom - row.top, window->m_lstLog.m_nRowHeight);
 }
 
+TEST_F(MainWindowFrame, LogFontRowsAndColumnWidthsFollowTheDisplaysDpi) {
+    Fakes().settings["task_list_cfg/clearlst_1"] = 100;  // kept at 96 DPI
+    HWND hwnd = Open();
+    window->m_lstLog.InsertItem(0, "x");
+    auto fontHeight = [&] {
+        LOGFONTW font{};
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Item(IDC_LOG_LIST), WM_GETFONT, 0, 0)),
+                     sizeof font, &font);
+        return font.lfHeight;
+    };
+    auto rowHeight = [&] {
+        RECT row{};
+        ListView_GetItemRect(Item(IDC_LOG_LIST), 0, &row, LVIR_BOUNDS);
+        return row.bottom - row.top;
+    };
+    auto moveTo = [&](int dpi) {
+        RECT window;
+        ::GetWindowRect(hwnd, &window);
+        ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&window));
+    };
+    const struct {
+        int dpi, font, row, clearColumn;
+    } steps[] = {
+        {96, 13, 17, 100}, {144, 20, 26, 150}, {96, 13, 17, 100}, {192, 26, 34, 200}, {144, 20, 26, 150}};
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        const auto& step = steps[i];
+        if (i > 0) moveTo(step.dpi);  // the first is the display's own
+        EXPECT_EQ(fontHeight(), step.font) << step.dpi;
+        EXPECT_EQ(rowHeight(), step.row) << step.dpi;
+        EXPECT_EQ(window->m_lstClear.GetColumnWidth(0), step.clearColumn) << step.dpi;
+    }
+    ::SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(Fakes().settings["task_list_cfg/clearlst_1"], 100);  // back at 96 DPI, for any display
+}
+
 TEST_F(MainWindowFrame, NoStoredWidthsGiveEqualShares) {
     Open();
     for (const CMyListCtrl* list : {&window->m_lstLog, &window->m_lstClear, &window->m_lstBackup}) {

@@ -58,7 +58,7 @@ TEST_F(RuleCommands, MenusHoldTheirItemsInOrder) {
     OpenLoggedIn();
     EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {}).order,
               (std::vector<UINT>{IDM_NEW_CLEAR_RULE, IDM_EDIT_CLEAR_RULE, IDM_TOGGLE_RULES, IDM_DELETE_RULES,
-                                 IDM_MANUAL_RUN}));
+                                 IDM_MANUAL_RUN, IDM_CLEAR_PREVIEW}));
     EXPECT_EQ(window->m_nPopupList, 1);
     EXPECT_EQ(RightClick(IDC_BACKUP_LIST, {}).order,
               (std::vector<UINT>{IDM_NEW_BACKUP_RULE, IDM_EDIT_BACKUP_RULE, IDM_TOGGLE_RULES,
@@ -67,32 +67,72 @@ TEST_F(RuleCommands, MenusHoldTheirItemsInOrder) {
 }
 
 TEST_F(RuleCommands, AvailabilityFollowsSelectionAndRunningState) {
-    Fakes().clearRules = {MakeClearRule(1, 1, "a"), MakeClearRule(2, 1, "b"), MakeClearRule(3, 1, "c")};
+    Fakes().clearRules = {MakeClearRule(1, 1, "a"), MakeClearRule(2, 1, "b"), MakeClearRule(3, 0, "c")};
     OpenLoggedIn();
     using Gray = std::map<UINT, bool>;
     EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {}).grayed, (Gray{{IDM_NEW_CLEAR_RULE, false},
                                                            {IDM_EDIT_CLEAR_RULE, true},
                                                            {IDM_TOGGLE_RULES, true},
                                                            {IDM_DELETE_RULES, true},
-                                                           {IDM_MANUAL_RUN, true}}));
+                                                           {IDM_MANUAL_RUN, true},
+                                                           {IDM_CLEAR_PREVIEW, true}}));
     EXPECT_TRUE(window->m_vecSelRows.empty());
     EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {1}).grayed, (Gray{{IDM_NEW_CLEAR_RULE, false},
                                                             {IDM_EDIT_CLEAR_RULE, false},
                                                             {IDM_TOGGLE_RULES, false},
                                                             {IDM_DELETE_RULES, false},
-                                                            {IDM_MANUAL_RUN, false}}));
+                                                            {IDM_MANUAL_RUN, false},
+                                                            {IDM_CLEAR_PREVIEW, false}}));
     EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {2, 0}).grayed, (Gray{{IDM_NEW_CLEAR_RULE, true},
                                                                {IDM_EDIT_CLEAR_RULE, true},
                                                                {IDM_TOGGLE_RULES, false},
                                                                {IDM_DELETE_RULES, false},
-                                                               {IDM_MANUAL_RUN, true}}));
+                                                               {IDM_MANUAL_RUN, true},
+                                                               {IDM_CLEAR_PREVIEW, true}}));
     EXPECT_EQ(window->m_vecSelRows, (std::vector<int>{0, 2}));  // captured top first
     window->m_nRunState = 1;
     EXPECT_EQ(RightClick(IDC_CLEAR_LIST, {1}).grayed, (Gray{{IDM_NEW_CLEAR_RULE, false},
                                                             {IDM_EDIT_CLEAR_RULE, false},
                                                             {IDM_TOGGLE_RULES, false},
                                                             {IDM_DELETE_RULES, false},
-                                                            {IDM_MANUAL_RUN, true}}));
+                                                            {IDM_MANUAL_RUN, true},
+                                                            {IDM_CLEAR_PREVIEW, false}}));
+    // A disabled rule can be previewed too: that is how a new rule is tried before it runs.
+    EXPECT_FALSE(RightClick(IDC_CLEAR_LIST, {2}).grayed[IDM_CLEAR_PREVIEW]);
+}
+
+TEST_F(RuleCommands, PreviewOpensOnTheCapturedRuleWithItsDescription) {
+    Fakes().clearRules = {MakeClearRule(4, 1, "a"), MakeClearRule(5, 0, "清理日志")};
+    Fakes().backupRules = {MakeBackupRule(6, 1, "b")};
+    OpenLoggedIn();
+    // A command that arrives after the backup list's popup previews nothing (a dialog that opened
+    // all the same is ended by the driver, and the calls tell).
+    RightClick(IDC_BACKUP_LIST, {0});
+    const size_t beforeProbe = Fakes().calls.size();
+    ModalDriver probe;
+    probe.Then([] { EndAllDialogs(); });
+    probe.Run([&] {
+        return ::SendMessageW(window->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(IDM_CLEAR_PREVIEW, 0), 0);
+    });
+    EXPECT_TRUE(CallsSince(beforeProbe).empty());
+    RightClick(IDC_CLEAR_LIST, {1});
+    Select(IDC_CLEAR_LIST, {0});  // what is selected later does not count
+    const size_t from = Fakes().calls.size();
+    bool opened = false;
+    ModalDriver driver;
+    driver.Until([] { return FindDialog(L"清理预览 - 清理日志") != nullptr; }).Then([&] {
+        opened = true;
+        Click(FindDialog(L"清理预览 - 清理日志"), IDCANCEL);
+    });
+    driver.Run([&] {
+        return ::SendMessageW(window->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(IDM_CLEAR_PREVIEW, 0), 0);
+    });
+    EXPECT_FALSE(driver.TimedOut());
+    EXPECT_TRUE(opened);
+    const std::vector<std::string> calls = CallsSince(from);
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 2),
+              (std::vector<std::string>{"kivo_get_clear(5)", "kivo_preview_clear(5)"}));
 }
 
 TEST_F(RuleCommands, ToggleEnablesAllWhenAnyIsDisabledElseDisablesAll) {

@@ -195,6 +195,21 @@ const std::vector<Dialog>& ExpectedDialogs() {
          },
          {IDC_RESTORE_FILE, IDC_PICK_RESTORE_FILE, IDC_RESTORE_FOLDER, IDC_PICK_RESTORE_FOLDER,
           IDC_RESTORE_BACKUP, IDOK}},
+        {{IDD_CLEAR_PREVIEW, L"清理预览",
+          DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MAXIMIZEBOX, 0, 420, 250,
+          kSimSun9},
+         {
+             {IDC_PREVIEW_SUMMARY, L"Static", L"", kShown | SS_LEFT | SS_NOPREFIX, {7, 7, 406, 20}},
+             {IDC_PREVIEW_LIST,
+              L"SysListView32",
+              L"",
+              kList | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS,
+              {7, 31, 406, 188}},
+             {IDC_PREVIEW_EXPORT, L"Button", L"导出列表(&E)…", kButton | WS_DISABLED, {235, 226, 64, 17}},
+             {IDC_PREVIEW_CLEAN, L"Button", L"立即清理(&R)", kButton | WS_DISABLED, {305, 226, 52, 17}},
+             {IDCANCEL, L"Button", L"关闭", kButton, {361, 226, 52, 17}},
+         },
+         {IDC_PREVIEW_LIST, IDCANCEL}},
     };
     return dialogs;
 }

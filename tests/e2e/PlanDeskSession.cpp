@@ -52,7 +52,8 @@ const wchar_t* const kDisableItem = L"禁用(&U)";
 const wchar_t* const kEnableItem = L"启用(&U)";
 const wchar_t* const kDeleteItem = L"删除(&D)";
 const wchar_t* const kRunNowItem = L"手动执行(&R)";
-const WORD kItemKeys[] = {'N', 'E', 'U', 'D', 'R'};
+const wchar_t* const kPreviewItem = L"预览清理(&V)…";
+const WORD kItemKeys[] = {'N', 'E', 'U', 'D', 'R', 'V'};
 
 }  // namespace
 
@@ -270,7 +271,7 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
 HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& rows,
                                 const PopupState& state) {
     // Drawn first: the reference must not take the input while the app's menu is open.
-    const Pixels& expected = ReferenceMenu(state);
+    const Pixels& expected = ReferenceMenu(state, listId == IDC_CLEAR_LIST);
     HWND menu = OpenPopup(main, listId, rows);
     if (!menu) return nullptr;
     const Pixels shown = CaptureWindow(menu);
@@ -282,8 +283,9 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
                       std::to_wstring(expected.height);
     } else {
         // Name the items whose band of the picture differs.
-        const int band = shown.height / 5;
-        for (int item = 0; item < 5; ++item) {
+        const int items = listId == IDC_CLEAR_LIST ? 6 : 5;
+        const int band = shown.height / items;
+        for (int item = 0; item < items; ++item) {
             for (int y = item * band; y < (item + 1) * band; ++y) {
                 const auto row = size_t(y) * size_t(shown.width);
                 if (!std::equal(shown.bgra.begin() + long(row),
@@ -303,12 +305,12 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
     return menu;
 }
 
-const Pixels& PlanDeskSession::ReferenceMenu(const PopupState& state) {
-    const wchar_t* texts[] = {kNewItem, kChangeItem, state.enableText ? kEnableItem : kDisableItem,
-                              kDeleteItem, kRunNowItem};
+const Pixels& PlanDeskSession::ReferenceMenu(const PopupState& state, bool cleanList) {
+    const wchar_t* texts[] = {kNewItem,    kChangeItem, state.enableText ? kEnableItem : kDisableItem,
+                              kDeleteItem, kRunNowItem, kPreviewItem};
     std::vector<MenuLine> lines;
     std::wstring key;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < (cleanList ? 6 : 5); ++i) {
         lines.push_back({texts[i], state.grayed[i]});
         key += std::wstring(texts[i]) + (state.grayed[i] ? L"-" : L"+");
     }

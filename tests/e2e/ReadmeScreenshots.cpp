@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "MenuPicture.h"
@@ -203,6 +205,67 @@ void ShootNotificationArea(const std::wstring& folder, int& failures) {
     PressKey(VK_ESCAPE);
 }
 
+// A download folder of an office PC, its files of all ages, for the preview's picture.
+void MakeDownloadFolder(const std::filesystem::path& root) {
+    struct File {
+        const wchar_t* name;
+        size_t size;
+        int daysOld;
+    };
+    const File files[] = {
+        {L"安装包\\setup-2.3.1.exe", 3670016, 95}, {L"安装包\\驱动程序_v5.zip", 1258291, 64},
+        {L"报表\\2025年第一季度.xlsx", 48213, 180}, {L"报表\\2025年第二季度.xlsx", 51877, 88},
+        {L"会议纪要 3月.docx", 23552, 41},           {L"照片\\IMG_2041.jpg", 812044, 120},
+        {L"照片\\IMG_2042.jpg", 790113, 120},      {L"~$草稿.tmp", 162, 33},
+        {L"本周日程.docx", 20480, 3},                {L"照片\\IMG_2107.jpg", 845220, 6},
+    };
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    for (const File& f : files) {
+        const std::filesystem::path path = root / f.name;
+        std::filesystem::create_directories(path.parent_path());
+        HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        const std::string bytes(f.size, 'x');
+        DWORD wrote = 0;
+        ::WriteFile(h, bytes.data(), DWORD(bytes.size()), &wrote, nullptr);
+        ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+        t.QuadPart -= ULONGLONG(f.daysOld) * 86400ULL * 10000000ULL + 3917ULL * 10000000ULL * ULONGLONG(f.size % 7);
+        const FILETIME written{t.LowPart, t.HighPart};
+        ::SetFileTime(h, nullptr, nullptr, &written);
+        ::CloseHandle(h);
+    }
+}
+
+// The preview of a rule saved disabled, as the guide advises: what it would delete before it runs.
+void ShootPreview(PlanDeskSession& s, HWND main, const std::wstring& folder, int& failures) {
+    ScratchFolder downloads(L"downloads");
+    MakeDownloadFolder(downloads.Path());
+    const SampleRule rule{IDC_CLEAR_LIST,
+                          IDC_MODE_DAILY,
+                          {},
+                          {{IDC_DESCRIPTION, L"清理下载目录"},
+                           {IDC_CLEAR_PATH, downloads.Wide()},
+                           {IDC_HOUR, L"03"},
+                           {IDC_KEEP_DAYS, L"30"}},
+                          true};
+    const int row = s.List(main, IDC_CLEAR_LIST).Count();
+    if (!SaveSampleRule(s, main, rule) || !s.OpenPopup(main, IDC_CLEAR_LIST, {row})) {
+        ++failures;
+        return;
+    }
+    s.Choose(kPreview);
+    const std::wstring caption = L"清理预览 - 清理下载目录";
+    HWND preview = WaitForDialog(s.Pid(), caption);
+    if (!preview || !WaitUntil([&] { return IsEnabled(preview, IDC_PREVIEW_EXPORT); }, 10000)) {
+        ++failures;
+        return;
+    }
+    Shoot(preview, folder, L"clean_preview.png", failures);
+    PressKey(VK_ESCAPE);
+    WaitForDialogGone(s.Pid(), caption);
+}
+
 }  // namespace
 
 int TakeReadmeScreenshots(const std::wstring& requested) {
@@ -243,6 +306,7 @@ int TakeReadmeScreenshots(const std::wstring& requested) {
     } else {
         ++failures;
     }
+    ShootPreview(s, main, folder, failures);
     s.CloseApp(main);
     ShootNotificationArea(folder, failures);
     return failures == 0 ? 0 : 1;

@@ -41,7 +41,7 @@ TEST(CleanEditor, RefusesEachFaultInOrderThenSavesAndLoadsTheRuleBack) {
     ScratchFolder watched(L"watched");
 
     PopupState none;
-    for (int item : {kChange, kToggle, kDelete, kRunNow}) none.grayed[item] = true;
+    for (int item : {kChange, kToggle, kDelete, kRunNow, kPreview}) none.grayed[item] = true;
     ASSERT_NE(s.OpenPopup(main, IDC_CLEAR_LIST, {}, none), nullptr);
     s.Choose(kNew);
     HWND editor = WaitForDialog(s.Pid(), L"新增删除规则");

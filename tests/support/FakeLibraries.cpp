@@ -1,6 +1,10 @@
 #include "FakeLibraries.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "account_api.h"
 #include "settings_api.h"
@@ -18,13 +22,24 @@ void ResetFakes() {
     Fakes() = FakeLibraries{};
 }
 
+namespace {
+std::atomic<int> g_previewsRunning{0};
+}
+
+int FakePreviewsRunning() {
+    return g_previewsRunning;
+}
+
 }  // namespace testing_support
 
 using testing_support::Fakes;
 
 namespace {
 
+// The preview's call comes from the dialog's worker thread.
 void Record(std::string call) {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
     Fakes().calls.push_back(std::move(call));
 }
 std::string WithId(const char* name, int id) {
@@ -131,6 +146,32 @@ int kivo_backup(const char* folder, const char* file) {
     Fakes().backups.emplace_back(folder, file);
     return Fakes().backupResult;
 }
+int kivo_preview_clear(int id, KivoCleanFileCallback callback, void* context, const volatile long* cancel,
+                       KivoCleanVerdict* verdict) {
+    ++testing_support::g_previewsRunning;
+    Record(WithId("kivo_preview_clear", id));
+    // A copy: the test's fakes may be read by the window meanwhile, never written.
+    const auto files = Fakes().previewFiles;
+    const int pause = Fakes().previewPauseMs;
+    *verdict = Fakes().previewVerdict;
+    int result = Fakes().previewResult;
+    verdict->files = verdict->bytes = 0;
+    for (const auto& f : files) {
+        if (pause) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        if (cancel && *cancel) {
+            result = KIVO_E_STOPPED;
+            Record("kivo_preview_clear stopped after " + std::to_string(verdict->files));
+            break;
+        }
+        const KivoCleanFile file{f.path.c_str(), int(f.path.size()), f.size, f.lastWrite};
+        callback(&file, context);
+        ++verdict->files;
+        verdict->bytes += f.size;
+    }
+    --testing_support::g_previewsRunning;
+    return result;
+}
+
 int kivo_restore(const char* file, const char* folder) {
     Record("kivo_restore");
     Fakes().restores.emplace_back(file, folder);

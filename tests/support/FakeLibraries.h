@@ -35,6 +35,19 @@ struct FakeLibraries {
     void* logContext = nullptr;
     KivoRunEventCallback runEventCallback = nullptr;
     void* runEventContext = nullptr;
+    // kivo_preview_clear, on the caller's thread: hands over previewFiles one by one, waiting
+    // previewPauseMs before each, then answers previewResult with previewVerdict (its files and bytes
+    // those handed over); KIVO_E_STOPPED as soon as the cancel flag is set, recorded as
+    // "kivo_preview_clear stopped after N".
+    struct PreviewFile {
+        std::u16string path;
+        unsigned long long size;
+        long long lastWrite;
+    };
+    std::vector<PreviewFile> previewFiles;
+    int previewPauseMs = 0;
+    int previewResult = 0;
+    KivoCleanVerdict previewVerdict{1, 0, 1, 0, 0, 0, 0, 0, ""};  // deletes now
 
     // Account
     int loginResult = 0;
@@ -52,6 +65,8 @@ struct FakeLibraries {
 };
 
 FakeLibraries& Fakes();
+// How many kivo_preview_clear calls are still under way (a test waits for 0 before it resets).
+int FakePreviewsRunning();
 // Clears every record and answer.
 void ResetFakes();
 

@@ -34,4 +34,13 @@ bool FakeServices::NotifyIcon(DWORD message, NOTIFYICONDATAW& data) {
     return iconAnswer;
 }
 
+std::wstring FakeServices::PickSaveFile(HWND owner, const std::wstring& filter, const std::wstring& name,
+                                        const std::wstring& defaultExt) {
+    pickers.push_back({PickerCall::SaveFile, filter + L"\n" + name + L"\n" + defaultExt, 0, owner});
+    if (files.empty()) return {};
+    std::wstring answer = files.front();
+    files.pop_front();
+    return answer;
+}
+
 }  // namespace testing_support

@@ -18,7 +18,7 @@ struct ShownMessage {
 };
 
 struct PickerCall {
-    enum Kind { Folder, File } kind;
+    enum Kind { Folder, File, SaveFile } kind;
     std::wstring titleOrFilter;
     DWORD flags;
     HWND owner;
@@ -39,6 +39,9 @@ class FakeServices : public fw::Services {
     std::wstring PickFolder(const std::wstring& title, UINT flags) override;
     std::wstring PickFile(HWND owner, const std::wstring& filter, DWORD flags) override;
     bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data) override;
+    // Recorded with the offered name after the filter, "\n" between; answered from files.
+    std::wstring PickSaveFile(HWND owner, const std::wstring& filter, const std::wstring& name,
+                              const std::wstring& defaultExt) override;
 
     std::vector<ShownMessage> messages;
     std::deque<int> answers;  // answers to message boxes; IDOK (or IDYES for Yes/No) when empty

@@ -82,6 +82,17 @@ RuleKind KindOf(const BackupRule*) {
     return RuleKind::Backup;
 }
 
+// The longest start of a GBK text that fits in max bytes without cutting a character in two.
+std::string_view GbkPrefix(std::string_view text, size_t max) {
+    size_t end = 0;
+    while (end < text.size()) {
+        const size_t width = (static_cast<unsigned char>(text[end]) >= 0x81 && end + 1 < text.size()) ? 2 : 1;
+        if (end + width > max) break;
+        end += width;
+    }
+    return text.substr(0, end);
+}
+
 template <class Record>
 std::string Label(const Record& r) {
     return RunLogText::Rule(KindOf(&r), r.rule_id, FieldText(r.description));
@@ -101,6 +112,20 @@ class Engine::Context final : public RunContext {
 
   private:
     Engine& m_engine;
+};
+
+// A preview's context: no run-log or history line (nothing was done), and it stops when the caller
+// asks or the engine shuts down.
+class Engine::PreviewContext final : public RunContext {
+  public:
+    PreviewContext(Engine& engine, const volatile long* cancel) : m_engine(engine), m_cancel(cancel) {}
+    void Log(const std::string&) override {}
+    bool Cancelled() const override { return m_engine.m_cancel.load() || (m_cancel && *m_cancel != 0); }
+    int64_t NowUtc() const override { return m_engine.m_clock->NowUtc(); }
+
+  private:
+    Engine& m_engine;
+    const volatile long* m_cancel;
 };
 
 Engine::Engine(EngineOptions options)
@@ -415,6 +440,47 @@ int Engine::Backup(const char* sourceFolder, const char* backupFile) {
 
 int Engine::Restore(const char* backupFile, const char* targetFolder) {
     return RunManual(backupFile, targetFolder, "手动还原", &TaskRunner::Restore);
+}
+
+int Engine::PreviewClear(int32_t id, KivoCleanFileCallback callback, void* context,
+                         const volatile long* cancel, KivoCleanVerdict* verdict) {
+    if (!callback || !verdict) return KIVO_E_NULL_ARGUMENT;
+    std::memset(verdict, 0, sizeof *verdict);
+    ClearRule rule;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+        auto it = m_set.clear.find(id);
+        if (it == m_set.clear.end()) return m_set.backup.count(id) ? KIVO_E_WRONG_KIND : KIVO_E_UNKNOWN_RULE;
+        rule = it->second.rule;
+    }
+    // A runner of its own: the workers' runners belong to their threads.
+    std::unique_ptr<TaskRunner> runner = m_makeRunner();
+    struct Listing final : CleanListing {
+        KivoCleanFileCallback callback;
+        void* context;
+        void File(std::u16string_view relative, uint64_t size, int64_t mtime) override {
+            const std::u16string path(relative);  // NUL-terminated for the caller
+            const KivoCleanFile file{path.c_str(), int(path.size()), size, mtime};
+            callback(&file, context);
+        }
+    } listing;
+    listing.callback = callback;
+    listing.context = context;
+    PreviewContext previewContext(*this, cancel);
+    CleanPreview preview;
+    int rc = runner->PreviewClear(rule, previewContext, listing, preview);
+    if (rc == KIVO_E_STOPPED && m_cancel.load()) rc = KIVO_E_CANCELLED;
+    verdict->min_free_percent = preview.minFreePercent;
+    if (preview.minFreePercent > 0 && preview.total > 0)
+        verdict->free_percent = int(preview.available * 100 / preview.total);
+    verdict->deletes_now = preview.deletesNow ? 1 : 0;
+    verdict->free_bytes = preview.available;
+    verdict->total_bytes = preview.total;
+    verdict->files = preview.files;
+    verdict->bytes = preview.bytes;
+    WriteField(verdict->reason, GbkPrefix(preview.reason, sizeof verdict->reason - 1));
+    return rc;
 }
 
 int Engine::RunManual(const char* from, const char* to, std::string_view what, ManualRun run) {

@@ -74,6 +74,9 @@ class Engine {
     int UpdateBackup(const BackupRule* rule);
     int Backup(const char* sourceFolder, const char* backupFile);
     int Restore(const char* backupFile, const char* targetFolder);
+    // kivo_preview_clear, on the caller's thread.
+    int PreviewClear(int32_t id, KivoCleanFileCallback callback, void* context, const volatile long* cancel,
+                     KivoCleanVerdict* verdict);
 
     // Makes the scheduler look at the clock now and returns once it has (tests use it with a fake clock).
     void EvaluateNow();
@@ -91,6 +94,7 @@ class Engine {
         std::optional<size_t> clear, backup;
     };
     class Context;
+    class PreviewContext;
 
     bool LiveLocked() const { return m_started && !m_stopping; }
     // Changing operations first take the folder over when its holder has gone (reloading the rules),

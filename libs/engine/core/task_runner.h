@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
+#include "engine_api.h"
 #include "rule_records.h"
 
 namespace kivo {
@@ -33,6 +35,24 @@ public:
     virtual int64_t NowUtc() const = 0;
 };
 
+// What a preview of a clean rule found besides its files (kivo_preview_clear).
+struct CleanPreview {
+    int minFreePercent = 0;           // the rule's; 0: free space plays no part and is not measured
+    uint64_t available = 0, total = 0;  // the volume's free and total bytes when the preview began
+    // False when free space was already at or above minFreePercent: a run now deletes nothing, and
+    // the files listed are what it would delete, oldest first, once free space is below it.
+    bool deletesNow = true;
+    uint64_t files = 0, bytes = 0;  // listed
+    std::string reason;             // GBK: why the folder cannot be cleaned, in the run's own words
+};
+
+// Receives the files of a preview: path below the rule's folder in UTF-16, size, last write (s UTC).
+class CleanListing {
+public:
+    virtual ~CleanListing() = default;
+    virtual void File(std::u16string_view relative, uint64_t size, int64_t mtime) = 0;
+};
+
 class TaskRunner {
 public:
     virtual ~TaskRunner() = default;
@@ -41,6 +61,12 @@ public:
     // kivo_backup / kivo_restore: a KivoResult code (engine_api.h).
     virtual int Backup(const std::string& sourceFolderGbk, const std::string& backupFileGbk, RunContext& context) = 0;
     virtual int Restore(const std::string& backupFileGbk, const std::string& targetFolderGbk, RunContext& context) = 0;
+    // What RunClear would delete now, deleting nothing; on the caller's thread. A KivoResult code.
+    virtual int PreviewClear(const ClearRule& rule, RunContext& context, CleanListing& listing,
+                             CleanPreview& preview) {
+        (void)rule, (void)context, (void)listing, (void)preview;
+        return KIVO_E_NOT_AVAILABLE;
+    }
 };
 
 }  // namespace kivo

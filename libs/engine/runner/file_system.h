@@ -193,6 +193,9 @@ unsigned long ProcessId();
 // Text of native names.
 std::optional<std::string> Utf8FromNative(const NativeString& name);
 std::optional<NativeString> NativeFromUtf8(std::string_view utf8);
+// UTF-16 of a native name or path, for a display: never fails; bytes that are not UTF-8 (POSIX)
+// become U+FFFD. Into out, so that a caller converting many reuses one buffer.
+void Utf16FromNative(const NativeString& text, std::u16string& out);
 // The form two names take when the platform would treat them as the same name (case-insensitive
 // on Windows, exact on POSIX).
 NativeString FoldName(const NativeString& name);

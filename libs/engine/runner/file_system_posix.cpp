@@ -520,6 +520,24 @@ std::optional<NativeString> NativeFromUtf8(std::string_view utf8) {
     return NativeString(utf8);
 }
 
+void Utf16FromNative(const NativeString& text, std::u16string& out) {
+    out.clear();
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t at = pos;
+        std::optional<char32_t> cp = NextCodePoint(text, pos);
+        if (!cp) {
+            pos = at + 1;  // one byte at a time through what is not UTF-8
+            cp = U'\uFFFD';
+        }
+        if (*cp >= 0x10000) {
+            out += char16_t(0xD800 + ((*cp - 0x10000) >> 10));
+            out += char16_t(0xDC00 + ((*cp - 0x10000) & 0x3FF));
+        } else {
+            out += char16_t(*cp);
+        }
+    }
+}
+
 NativeString FoldName(const NativeString& name) {
     return name;
 }

@@ -721,6 +721,11 @@ std::optional<NativeString> NativeFromUtf8(std::string_view utf8) {
     return shared::WideFromUtf8(utf8);
 }
 
+void Utf16FromNative(const NativeString& text, std::u16string& out) {
+    static_assert(sizeof(wchar_t) == sizeof(char16_t));
+    out.assign(reinterpret_cast<const char16_t*>(text.data()), text.size());
+}
+
 NativeString FoldName(const NativeString& name) {
     if (name.empty()) return name;
     NativeString out(name.size(), L'\0');

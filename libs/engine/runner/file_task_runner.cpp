@@ -47,6 +47,25 @@ class FileTaskRunner final : public TaskRunner {
         }
     }
 
+    int PreviewClear(const ClearRule& rule, RunContext& context, CleanListing& listing,
+                     CleanPreview& preview) override {
+        struct Utf16Listing final : CleanFileListing {
+            explicit Utf16Listing(CleanListing& to) : m_to(to) {}
+            void File(const fs::NativeString& relative, uint64_t size, int64_t mtime) override {
+                fs::Utf16FromNative(relative, m_path);
+                m_to.File(m_path, size, mtime);
+            }
+            CleanListing& m_to;
+            std::u16string m_path;  // reused: a preview may list millions
+        } utf16(listing);
+        try {
+            return Cleaner(m_options).Preview(rule, context, utf16, preview);
+        } catch (const std::exception&) {
+            preview.reason = "内存不足，预览中止";
+            return KIVO_E_INTERNAL;
+        }
+    }
+
   private:
     RunnerOptions m_options;
 };

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -70,10 +72,22 @@ TEST_F(KivoCApi, EveryCallBeforeInitIsRefusedAndTheListsAreEmpty) {
     EXPECT_EQ(kivo_is_run(), 0);
     EXPECT_EQ(kivo_regist_msg(nullptr, nullptr), 0);
     const int results[] = {
-        kivo_deinit(),          kivo_auto_run(),        kivo_stop_run(),       kivo_man_run(1),
-        kivo_enable_rule(1, 1), kivo_del_rule(1),       kivo_get_clear(1, &c), kivo_get_backup(1, &b),
-        kivo_add_clear(&c),     kivo_add_backup(&b),    kivo_update_clear(&c), kivo_update_backup(&b),
-        kivo_backup("a", "b"),  kivo_restore("a", "b"),
+        kivo_deinit(),
+        kivo_auto_run(),
+        kivo_stop_run(),
+        kivo_man_run(1),
+        kivo_enable_rule(1, 1),
+        kivo_del_rule(1),
+        kivo_get_clear(1, &c),
+        kivo_get_backup(1, &b),
+        kivo_add_clear(&c),
+        kivo_add_backup(&b),
+        kivo_update_clear(&c),
+        kivo_update_backup(&b),
+        kivo_backup("a", "b"),
+        kivo_restore("a", "b"),
+        kivo_preview_clear(
+            1, [](const KivoCleanFile*, void*) {}, nullptr, nullptr, nullptr),
     };
     for (int rc : results) EXPECT_EQ(rc, KIVO_E_NOT_INITIALISED);
     // A caller reads the list calls' answer as a count: an error code would be taken for rules.
@@ -151,4 +165,115 @@ TEST_F(KivoCApi, ARunEventRegistrationMadeBeforeInitHearsOfAFailedRun) {
     EXPECT_EQ(heard.events[0].kind, KIVO_RULE_CLEAR);
     EXPECT_EQ(heard.events[0].outcome, KIVO_RUN_FAILED);
     EXPECT_EQ(heard.events[0].trigger, KIVO_TRIGGER_MANUAL);
+}
+
+namespace {
+
+struct Previewed {
+    std::vector<std::u16string> paths;
+    std::vector<unsigned long long> sizes;
+    bool deinitOnFirst = false;
+    std::vector<int> deinitResults;
+};
+
+void Remember(const KivoCleanFile* file, void* context) {
+    auto* p = static_cast<Previewed*>(context);
+    p->paths.emplace_back(file->path, size_t(file->path_length));
+    p->sizes.push_back(file->size);
+    if (p->deinitOnFirst && p->paths.size() == 1) p->deinitResults.push_back(kivo_deinit());
+}
+
+// A clean rule on a real folder of the test's own, with no condition but the free space given.
+ClearRule RuleOn(const std::filesystem::path& folder, int minFreePercent) {
+    ClearRule r = ValidClearRule();
+    WriteField(r.path, folder.string());  // ASCII
+    r.keep_days = 0;
+    r.min_free_percent = minFreePercent;
+    WriteField(r.name_filter, "");
+    WriteField(r.size_range, "");
+    WriteField(r.date_range, "");
+    WriteField(r.time_range, "");
+    return r;
+}
+
+}  // namespace
+
+TEST_F(KivoCApi, PreviewListsAClearRulesFilesAndAnswersEveryFaultWithItsCode) {
+    Collected log;
+    ASSERT_EQ(kivo_regist_msg(&Collect, &log), 0);
+    Previewed p;
+    KivoCleanVerdict verdict;
+    EXPECT_EQ(kivo_preview_clear(1, &Remember, &p, nullptr, &verdict), KIVO_E_NOT_INITIALISED);
+    ASSERT_EQ(kivo_init(), 0);
+    const std::filesystem::path watched = m_home.Path() / "watched";
+    std::filesystem::create_directories(watched / "sub");
+    for (const char* name : {"a.tmp", "sub/b.tmp"}) {
+        std::ofstream(watched / name) << "12345";
+    }
+    ClearRule rule = RuleOn(watched, 0);
+    ClearRule missing = RuleOn(m_home.Path() / "gone", 0);
+    BackupRule backup = ValidBackupRule();
+    ASSERT_EQ(kivo_add_clear(&rule), 0);
+    ASSERT_EQ(kivo_add_clear(&missing), 0);
+    ASSERT_EQ(kivo_add_backup(&backup), 0);
+
+    ASSERT_EQ(kivo_preview_clear(rule.rule_id, &Remember, &p, nullptr, &verdict), 0);
+    EXPECT_EQ(p.paths, (std::vector<std::u16string>{u"a.tmp", u"sub/b.tmp"}));
+    EXPECT_EQ(p.sizes, (std::vector<unsigned long long>{5, 5}));
+    EXPECT_EQ(verdict.files, 2u);
+    EXPECT_EQ(verdict.bytes, 10u);
+    EXPECT_EQ(verdict.deletes_now, 1);
+    EXPECT_EQ(verdict.min_free_percent, 0);
+    EXPECT_STREQ(verdict.reason, "");
+    EXPECT_TRUE(std::filesystem::exists(watched / "sub/b.tmp"));
+
+    // The real volume is far from full: with 5% to keep free, a run now deletes nothing, and the
+    // preview says so and still lists what it would delete.
+    ClearRule roomy = RuleOn(watched, 5);
+    roomy.rule_id = rule.rule_id;
+    ASSERT_EQ(kivo_update_clear(&roomy), 0);
+    p = {};
+    ASSERT_EQ(kivo_preview_clear(rule.rule_id, &Remember, &p, nullptr, &verdict), 0);
+    EXPECT_EQ(verdict.deletes_now, 0);
+    EXPECT_EQ(verdict.min_free_percent, 5);
+    EXPECT_GE(verdict.free_percent, 5);
+    EXPECT_GT(verdict.total_bytes, verdict.free_bytes);
+    EXPECT_EQ(p.paths.size(), 2u);
+
+    volatile long stop = 1;
+    p = {};
+    EXPECT_EQ(kivo_preview_clear(rule.rule_id, &Remember, &p, &stop, &verdict), KIVO_E_STOPPED);
+    EXPECT_TRUE(p.paths.empty());
+    EXPECT_EQ(kivo_preview_clear(missing.rule_id, &Remember, &p, nullptr, &verdict), KIVO_E_FOLDER_MISSING);
+    EXPECT_EQ(std::string(verdict.reason),
+              "无法打开监视目录 " + (m_home.Path() / "gone").string() + "：文件不存在");
+    const struct {
+        int got, expected;
+    } codes[] = {
+        {kivo_preview_clear(backup.rule_id, &Remember, &p, nullptr, &verdict), KIVO_E_WRONG_KIND},
+        {kivo_preview_clear(999, &Remember, &p, nullptr, &verdict), KIVO_E_UNKNOWN_RULE},
+        {kivo_preview_clear(rule.rule_id, nullptr, &p, nullptr, &verdict), KIVO_E_NULL_ARGUMENT},
+        {kivo_preview_clear(rule.rule_id, &Remember, &p, nullptr, nullptr), KIVO_E_NULL_ARGUMENT},
+    };
+    for (const auto& c : codes) EXPECT_EQ(c.got, c.expected);
+    // A preview is no run: the run log heard nothing of it.
+    ASSERT_EQ(kivo_deinit(), 0);
+    std::lock_guard lock(log.mutex);
+    EXPECT_TRUE(log.lines.empty()) << log.lines.front();
+}
+
+TEST_F(KivoCApi, APreviewInProgressWhenTheEngineShutsDownEndsCancelled) {
+    ASSERT_EQ(kivo_init(), 0);
+    const std::filesystem::path watched = m_home.Path() / "watched";
+    std::filesystem::create_directories(watched);
+    for (const char* name : {"a", "b", "c"}) std::ofstream(watched / name) << "x";
+    ClearRule rule = RuleOn(watched, 0);
+    ASSERT_EQ(kivo_add_clear(&rule), 0);
+    Previewed p;
+    p.deinitOnFirst = true;
+    KivoCleanVerdict verdict;
+    EXPECT_EQ(kivo_preview_clear(rule.rule_id, &Remember, &p, nullptr, &verdict), KIVO_E_CANCELLED);
+    EXPECT_EQ(p.deinitResults, std::vector<int>{KIVO_OK});
+    EXPECT_EQ(p.paths, std::vector<std::u16string>{u"a"});
+    EXPECT_EQ(kivo_is_run(), 0);
 }

@@ -22,11 +22,12 @@ const char* const kExports[] = {
     "kivo_add_backup",      "kivo_add_clear", "kivo_auto_run",       "kivo_backup",
     "kivo_deinit",          "kivo_del_rule",  "kivo_enable_rule",    "kivo_get_backup",
     "kivo_get_backup_list", "kivo_get_clear", "kivo_get_clear_list", "kivo_init",
-    "kivo_is_run",          "kivo_man_run",   "kivo_regist_msg",     "kivo_regist_run_event",
-    "kivo_restore",         "kivo_stop_run",  "kivo_update_backup",  "kivo_update_clear",
+    "kivo_is_run",          "kivo_man_run",   "kivo_preview_clear",  "kivo_regist_msg",
+    "kivo_regist_run_event", "kivo_restore",   "kivo_stop_run",       "kivo_update_backup",
+    "kivo_update_clear",
 };
 // The exports added beside the 19, at the ordinals kivo.def gives them.
-const std::pair<const char*, int> kAddedOrdinals[] = {{"kivo_regist_run_event", 20}};
+const std::pair<const char*, int> kAddedOrdinals[] = {{"kivo_regist_run_event", 20}, {"kivo_preview_clear", 22}};
 
 // The names in a loaded module's export directory.
 std::vector<std::string> ExportedNames(HMODULE module) {
@@ -39,7 +40,11 @@ std::vector<std::string> ExportedNames(HMODULE module) {
     std::vector<std::string> out;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i)
         out.emplace_back(reinterpret_cast<const char*>(base + names[i]));
-    EXPECT_EQ(exports->NumberOfFunctions, exports->NumberOfNames);
+    // Every function has a name; ordinals left free (for exports still to come) hold none.
+    auto functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
+    DWORD exported = 0;
+    for (DWORD i = 0; i < exports->NumberOfFunctions; ++i) exported += functions[i] != 0;
+    EXPECT_EQ(exported, exports->NumberOfNames);
     return out;
 }
 
@@ -64,6 +69,7 @@ struct Kivo {
     decltype(&kivo_update_backup) update_backup;
     decltype(&kivo_backup) backup;
     decltype(&kivo_restore) restore;
+    decltype(&kivo_preview_clear) preview_clear;
 
     explicit Kivo(const std::wstring& file) {
         module = LoadLibraryW(file.c_str());
@@ -81,6 +87,7 @@ struct Kivo {
             get(add_clear, "kivo_add_clear");
         get(add_backup, "kivo_add_backup"), get(update_clear, "kivo_update_clear");
         get(update_backup, "kivo_update_backup"), get(backup, "kivo_backup"), get(restore, "kivo_restore");
+        get(preview_clear, "kivo_preview_clear");
     }
     ~Kivo() {
         if (module) FreeLibrary(module);
@@ -184,6 +191,53 @@ TEST_F(KivoDll, ExportsExactlyTheDocumentedFunctions) {
                   reinterpret_cast<void*>(GetProcAddress(m_kivo->module, name)))
             << name;
     }
+}
+
+TEST_F(KivoDll, PreviewListsExactlyWhatTheFollowingRunDeletesWhateverTheNames) {
+    Kivo& k = *m_kivo;
+    Lines lines;
+    ASSERT_EQ(k.regist_msg(&Lines::Callback, &lines), 0);
+    ASSERT_EQ(k.init(), 0);
+    const std::filesystem::path watched = m_home / L"watched";
+    const wchar_t* const names[] = {L"旧日志.tmp", L"한국어.tmp",       L"表情\U0001F600.tmp",
+                                    L"保留.txt",   L"子目录\\新的.tmp", L"子目录\\深\\😀.tmp"};
+    for (const wchar_t* name : names) {
+        std::filesystem::create_directories((watched / name).parent_path());
+        HANDLE f =
+            CreateFileW((watched / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        DWORD wrote = 0;
+        WriteFile(f, "1234", 4, &wrote, nullptr);
+        CloseHandle(f);
+    }
+    ClearRule rule = Clear("预览", WatchedGbk());
+    rule.keep_days = 0;
+    WriteField(rule.time_range, "");
+    ASSERT_EQ(k.add_clear(&rule), 0);
+
+    struct Listed {
+        std::vector<std::wstring> paths;
+        static void Add(const KivoCleanFile* file, void* context) {
+            static_cast<Listed*>(context)->paths.emplace_back(reinterpret_cast<const wchar_t*>(file->path),
+                                                              size_t(file->path_length));
+        }
+    } listed;
+    KivoCleanVerdict verdict;
+    ASSERT_EQ(k.preview_clear(rule.rule_id, &Listed::Add, &listed, nullptr, &verdict), 0);
+    std::sort(listed.paths.begin(), listed.paths.end());
+    EXPECT_EQ(listed.paths, (std::vector<std::wstring>{L"子目录\\新的.tmp", L"子目录\\深\\😀.tmp",
+                                                       L"旧日志.tmp", L"表情\U0001F600.tmp", L"한국어.tmp"}));
+    EXPECT_EQ(verdict.bytes, 20u);
+    EXPECT_TRUE(lines.WaitFor(0).empty());  // a preview writes no run-log line
+
+    ASSERT_EQ(k.man_run(rule.rule_id), 0);
+    lines.WaitFor(2);
+    std::vector<std::wstring> deleted;
+    for (const wchar_t* name : names) {
+        if (!std::filesystem::exists(watched / name)) deleted.push_back(name);
+    }
+    std::sort(deleted.begin(), deleted.end());
+    EXPECT_EQ(deleted, listed.paths);
 }
 
 TEST_F(KivoDll, RulesAddedThroughTheDllSurviveARestart) {

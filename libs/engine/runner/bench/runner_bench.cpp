@@ -3,8 +3,10 @@
 //   a second set of the unchanged small-file tree, and one after 1% of its files changed, vs cp -a,
 //   and the disk space the second set takes beside the first (du of both);
 //   a clean of 100,000 aged files vs find -mtime +N -delete, and with the run history on vs off;
+//   the preview of that clean (the list it would delete) vs find -mtime +N listing the same tree;
 //   .bkp pack and restore vs zip -r and unzip, on the small-file tree.
 // Each figure is the best of KIVO_BENCH_RUNS runs (default 3). Environment:
+//   KIVO_BENCH_ONLY    "preview": the preview bench alone
 //   KIVO_BENCH_DIR     where the trees are made (default: the system's temporary folder)
 //   KIVO_BENCH_BIG_MB  size of the big file in MiB (default 1024)
 //   KIVO_BENCH_FILES   number of small files (default 20000); KIVO_BENCH_CLEAN_FILES (default 100000)
@@ -187,6 +189,49 @@ uint64_t TreeBytes(const stdfs::path& root) {
     return total;
 }
 
+// Lists a tree the way the preview dialog does: every path kept, as UTF-16.
+class KeptListing final : public kivo::CleanListing {
+  public:
+    void File(std::u16string_view relative, uint64_t size, int64_t) override {
+        paths.emplace_back(relative);
+        bytes += size;
+    }
+    std::vector<std::u16string> paths;
+    uint64_t bytes = 0;
+};
+
+// The preview of a clean of aged files against find listing the same files; one tree for both, and
+// neither changes it. keep_days 10 against -mtime +10 on files 30 days old: every file qualifies.
+void BenchPreview(const stdfs::path& base, int runs, long files) {
+    const stdfs::path aged = base / "preview";
+    MakeAgedTree(aged, files, int64_t(::time(nullptr)) - 30 * 86400);
+    ClearRule clean{};
+    clean.rule_id = 3;
+    clean.enabled = 1;
+    clean.keep_days = 10;
+    WriteField(clean.description, "bench");
+    WriteField(clean.path, Gbk(aged));
+    auto runner = kivo::MakeFileTaskRunner();
+    BenchContext context;
+    size_t listed = 0;
+    const double previewTime = Best(
+        runs, [] {},
+        [&] {
+            KeptListing listing;
+            kivo::CleanPreview preview;
+            if (runner->PreviewClear(clean, context, listing, preview) != KIVO_OK) {
+                std::fprintf(stderr, "preview failed: %s\n", preview.reason.c_str());
+                std::exit(1);
+            }
+            listed = listing.paths.size();
+        });
+    const double findTime =
+        Best(runs, [] {}, [&] { Shell("find " + Quote(aged) + " -type f -mtime +10 > /dev/null"); });
+    std::printf("%zu of %ld files listed\n", listed, files);
+    Row("preview of a clean, aged files", "find -mtime", previewTime, findTime);
+    Remove(aged);
+}
+
 }  // namespace
 
 int main() {
@@ -199,6 +244,11 @@ int main() {
     const long bigMb = EnvNumber("KIVO_BENCH_BIG_MB", 1024);
     const long cleanFiles = EnvNumber("KIVO_BENCH_CLEAN_FILES", 100000);
     stdfs::create_directories(base);
+    if (const char* only = std::getenv("KIVO_BENCH_ONLY"); only && std::string(only) == "preview") {
+        BenchPreview(base, runs, cleanFiles);
+        Remove(base);
+        return 0;
+    }
     auto runner = kivo::MakeFileTaskRunner();
     BenchContext context;
     auto expect = [&](bool ok, const char* what) {
@@ -298,6 +348,8 @@ int main() {
     Row("backup set, one big file", "cp", bigSetTime, bigCpTime);
     Row("backup set, one big file", "cp && sync", bigSetTime, bigCpSyncTime);
     Remove(sets), Remove(bigCopy), Remove(bigSource);
+
+    BenchPreview(base, runs, cleanFiles);
 
     // Cleaning aged files.
     const stdfs::path aged = base / "aged";
