@@ -92,8 +92,8 @@ class Engine::Context final : public RunContext {
   public:
     explicit Context(Engine& engine) : m_engine(engine) {}
     // A run's lines may wait for room in the history's buffer; the engine's own never do.
-    void Log(const std::string& line) override { m_engine.m_log.Post(line, true); }
-    void Record(const std::string& line) override { m_engine.m_history.Add(line, true); }
+    void Log(const std::string& line) override { m_engine.m_log.Post(line, HistoryWriter::Room::Wait); }
+    void Record(const std::string& line) override { m_engine.m_history.Add(line, HistoryWriter::Room::Wait); }
     bool KeepsHistory() const override { return m_engine.m_history.Active(); }
     bool Cancelled() const override { return m_engine.m_cancel.load(); }
     int64_t NowUtc() const override { return m_engine.m_clock->NowUtc(); }
@@ -561,7 +561,8 @@ void Engine::WorkerLoop(TaskRunner& runner) {
                                             : "";
         lock.unlock();
 
-        m_log.Post(RunLogText::RunStarted(label, job.trigger, scheduledAt));
+        // A run's file lines never stand in the history without its start and end.
+        m_log.Post(RunLogText::RunStarted(label, job.trigger, scheduledAt), HistoryWriter::Room::Keep);
         RunReport report;
         try {
             report =
@@ -569,7 +570,7 @@ void Engine::WorkerLoop(TaskRunner& runner) {
         } catch (...) {
             report = RunReport{RunOutcome::Failed, "内部错误"};
         }
-        m_log.Post(RunLogText::RunEnded(label, report));
+        m_log.Post(RunLogText::RunEnded(label, report), HistoryWriter::Room::Keep);
         m_history.Flush();
 
         lock.lock();

@@ -1,6 +1,7 @@
 #include "log_sink.h"
 
 #include "engine_thread.h"
+#include "history_text.h"
 #include "run_log_text.h"
 
 namespace kivo {
@@ -42,9 +43,9 @@ void LogSink::SetCallback(KivoLogCallback callback, void* context) {
     m_wake.notify_all();
 }
 
-void LogSink::Post(std::string line, bool mayWait) {
-    if (m_history) m_history->Add(line, mayWait);
-    Show(std::move(line));
+void LogSink::Post(std::string line, HistoryWriter::Room room) {
+    if (m_history) m_history->Add(line, room);
+    Show(HistoryText::HasExactName(line) ? HistoryText::ScreenText(line) : std::move(line));
 }
 
 void LogSink::Show(std::string line) {

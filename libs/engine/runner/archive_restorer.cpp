@@ -121,7 +121,7 @@ int CodeOf(const zip::ZipProblem& p) {
 
 std::string ProblemText(const zip::ZipProblem& p) {
     std::string text = FaultOf(p.error).text;
-    if (!p.entry.empty()) text += "：" + GbkFromUtf8Lossy(p.entry);
+    if (!p.entry.empty()) text += "：" + ExactName(p.entry);
     return text + "：" + p.reason;
 }
 
@@ -254,7 +254,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         if (c) c = bucket->CreateFile(StagingBuckets::FileName(p.index), out);
         if (!c) {
             return discard(c.error == fs::Error::DiskFull ? KIVO_E_WRITE_FAILED : KIVO_E_CREATE_FAILED,
-                           "无法创建 " + GbkFromUtf8Lossy(e.name) + "：" + ReasonText(c));
+                           "无法创建 " + ExactName(e.name) + "：" + ReasonText(c));
         }
         uint64_t offset = 0;
         fs::Status written;
@@ -269,7 +269,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
             const zip::ZipProblem& problem = reader.Problem();
             if (problem.error == zip::ZipError::Output) {
                 return discard(KIVO_E_WRITE_FAILED,
-                               "写入 " + GbkFromUtf8Lossy(e.name) + " 失败：" + ReasonText(written));
+                               "写入 " + ExactName(e.name) + " 失败：" + ReasonText(written));
             }
             return discard(CodeOf(problem), ProblemText(problem));
         }
@@ -281,9 +281,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         }
         fs::Status d = out.SetMtime(mtime);
         if (d) d = out.MakeDurable();
-        if (!d)
-            return discard(KIVO_E_WRITE_FAILED,
-                           "写入 " + GbkFromUtf8Lossy(e.name) + " 失败：" + ReasonText(d));
+        if (!d) return discard(KIVO_E_WRITE_FAILED, "写入 " + ExactName(e.name) + " 失败：" + ReasonText(d));
         ++fileCount;
         progress();
     }

@@ -152,7 +152,7 @@ TEST(HistoryCrash, AWriterKilledAtMomentsOfChanceLeavesEveryCompleteLineIntact) 
                 writer.Start();
                 for (int n = 1;; ++n) {
                     writer.Add(*shared::GbkFromUtf8(expected(round, n).substr(HistoryText::kStampSize)),
-                               true);
+                               HistoryWriter::Room::Wait);
                     if (n % 16 == 0) {
                         writer.Flush();
                         acknowledge(n);

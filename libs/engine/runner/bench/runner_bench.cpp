@@ -45,8 +45,8 @@ using kivo::bench::Seconds;
 class HistoryContext final : public kivo::RunContext {
   public:
     explicit HistoryContext(kivo::HistoryWriter& history) : m_history(history) {}
-    void Log(const std::string& line) override { m_history.Add(line, true); }
-    void Record(const std::string& line) override { m_history.Add(line, true); }
+    void Log(const std::string& line) override { m_history.Add(line, kivo::HistoryWriter::Room::Wait); }
+    void Record(const std::string& line) override { m_history.Add(line, kivo::HistoryWriter::Room::Wait); }
     bool KeepsHistory() const override { return true; }
     bool Cancelled() const override { return false; }
     int64_t NowUtc() const override { return int64_t(::time(nullptr)); }
@@ -339,9 +339,10 @@ int main() {
         Remove(aged);
         MakeAgedTree(aged, cleanFiles, old);
         ::sync();
-        historyOff = std::min(historyOff, Seconds([&] {
-            expect(runner->RunClear(clean, context).outcome == kivo::RunOutcome::Succeeded, "clean");
-        }));
+        historyOff = std::min(
+            historyOff, Seconds([&] {
+                expect(runner->RunClear(clean, context).outcome == kivo::RunOutcome::Succeeded, "clean");
+            }));
         Remove(aged), Remove(logs);
         MakeAgedTree(aged, cleanFiles, old);
         ::sync();
@@ -351,17 +352,18 @@ int main() {
         kivo::HistoryWriter history(options);
         history.Start();
         HistoryContext recorded(history);
-        historyOn = std::min(historyOn, Seconds([&] {
-            expect(runner->RunClear(clean, recorded).outcome == kivo::RunOutcome::Succeeded, "clean");
-            history.Flush();
-        }));
+        historyOn = std::min(
+            historyOn, Seconds([&] {
+                expect(runner->RunClear(clean, recorded).outcome == kivo::RunOutcome::Succeeded, "clean");
+                history.Flush();
+            }));
         historySync = std::min(historySync, Seconds([&] { history.Stop(); }));
         historyBytes = 0;
         for (const auto& e : stdfs::directory_iterator(logs)) historyBytes += e.file_size();
     }
     Row("clean, aged files, run history on", "history off", historyOn, historyOff);
-    std::printf("%-44s %.1f MB written; made durable afterwards in %.3f s\n", "  run history", historyBytes / 1e6,
-                historySync);
+    std::printf("%-44s %.1f MB written; made durable afterwards in %.3f s\n", "  run history",
+                historyBytes / 1e6, historySync);
     Remove(aged), Remove(logs);
     Remove(base);
     return 0;
