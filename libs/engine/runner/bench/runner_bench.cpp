@@ -339,10 +339,9 @@ int main() {
         Remove(aged);
         MakeAgedTree(aged, cleanFiles, old);
         ::sync();
-        historyOff = std::min(
-            historyOff, Seconds([&] {
-                expect(runner->RunClear(clean, context).outcome == kivo::RunOutcome::Succeeded, "clean");
-            }));
+        historyOff = std::min(historyOff, Seconds([&] {
+            expect(runner->RunClear(clean, context).outcome == kivo::RunOutcome::Succeeded, "clean");
+        }));
         Remove(aged), Remove(logs);
         MakeAgedTree(aged, cleanFiles, old);
         ::sync();
@@ -352,18 +351,17 @@ int main() {
         kivo::HistoryWriter history(options);
         history.Start();
         HistoryContext recorded(history);
-        historyOn = std::min(
-            historyOn, Seconds([&] {
-                expect(runner->RunClear(clean, recorded).outcome == kivo::RunOutcome::Succeeded, "clean");
-                history.Flush();
-            }));
+        historyOn = std::min(historyOn, Seconds([&] {
+            expect(runner->RunClear(clean, recorded).outcome == kivo::RunOutcome::Succeeded, "clean");
+            history.Flush();
+        }));
         historySync = std::min(historySync, Seconds([&] { history.Stop(); }));
         historyBytes = 0;
         for (const auto& e : stdfs::directory_iterator(logs)) historyBytes += e.file_size();
     }
     Row("clean, aged files, run history on", "history off", historyOn, historyOff);
-    std::printf("%-44s %.1f MB written; made durable afterwards in %.3f s\n", "  run history",
-                historyBytes / 1e6, historySync);
+    std::printf("%-44s %.1f MB written; made durable afterwards in %.3f s\n", "  run history", historyBytes / 1e6,
+                historySync);
     Remove(aged), Remove(logs);
     Remove(base);
     return 0;
