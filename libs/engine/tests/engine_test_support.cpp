@@ -83,6 +83,10 @@ class ScriptedRunner final : public TaskRunner {
     RunReport Run(const std::string& call, RunContext& context) {
         std::unique_lock lock(m_script->mutex);
         m_script->calls.push_back(call);
+        const int records = m_script->recordLines;
+        lock.unlock();
+        for (int n = 1; n <= records; ++n) context.Record(RecordLine(n));
+        lock.lock();
         ++m_script->running;
         m_script->changed.notify_all();
         // Held runs poll for cancellation, as a real runner checks between files.
@@ -101,6 +105,10 @@ class ScriptedRunner final : public TaskRunner {
 
 RunnerFactory ScriptedRunners(std::shared_ptr<RunnerScript> script) {
     return [script] { return std::make_unique<ScriptedRunner>(script); };
+}
+
+std::string RecordLine(int n) {
+    return "已删除：/data/" + std::to_string(n) + std::string(80, 'x');
 }
 
 std::string U8(std::u8string_view text) {

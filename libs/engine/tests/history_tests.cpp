@@ -188,6 +188,19 @@ TEST(GbkToUtf8, WritesEachTextAsOneLineWhateverItHolds) {
     }
 }
 
+TEST(HistoryText, AnExactNameTravelsMarkedUnlessAsciiAndTheScreenGetsItInGbk) {
+    const std::string folder = Gbk(u8"已删除：D:\\数据\\");
+    std::string line = folder;
+    HistoryText::AppendExactName(line, [](std::string& out) { out += U8(u8"한글😀表.log"); });
+    EXPECT_EQ(line, folder + "\xFF" + U8(u8"한글😀表.log") + "\xFF");
+    EXPECT_EQ(HistoryText::ScreenText(line + Gbk(u8"，1 字节")),
+              Gbk(u8"已删除：D:\\数据\\???表.log，1 字节"));
+    std::string ascii = folder;
+    HistoryText::AppendExactName(ascii, [](std::string& out) { out += "a.log"; });
+    EXPECT_EQ(ascii, folder + "a.log");
+    EXPECT_FALSE(HistoryText::HasExactName(ascii));
+}
+
 TEST_F(History, StartRemovesOnlyDayFilesOlderThanNinetyDays) {
     // Today is 2024-07-01 in the clock's zone: 2024-04-02 is 90 days ago.
     const std::set<std::string> kept = {
