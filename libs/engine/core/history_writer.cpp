@@ -1,6 +1,7 @@
 #include "history_writer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -73,7 +74,9 @@ struct HistoryWriter::Shared {
     uint64_t inFlight = 0;  // lines of the batch being written, neither written nor counted lost yet
     uint64_t flushWanted = 0;
     uint64_t flushDone = 0;
-    uint64_t generation = 0;  // of the current writer thread; one of an earlier one was left by Stop
+    // Of the current writer thread; one of an earlier one was left by Stop. Changed under the mutex,
+    // read without it by a writer between its writes.
+    std::atomic<uint64_t> generation{0};
     bool running = false;
     bool stopping = false;
     bool finished = false;

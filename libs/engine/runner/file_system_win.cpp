@@ -16,6 +16,7 @@
 
 #include "file_system.h"
 #include "shared_files.h"
+#include "utf8_text.h"
 
 extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
                                                FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
