@@ -123,13 +123,56 @@ bool WaitShown(const LogCollector& screen, const std::vector<std::string>& texts
     return false;
 }
 
+// An engine with the file runner (local time in Beijing), a clean rule that deletes every file below
+// watched, and a backup rule from docs into sets; the file named locked cannot be deleted, the one
+// named unread cannot be read.
+class FileRuns {
+  public:
+    FileRuns(const stdfs::path& data, std::shared_ptr<const Clock> clock, const stdfs::path& watched,
+             const stdfs::path& docs, const stdfs::path& sets, std::string locked, std::string unread) {
+        stdfs::create_directories(data);
+        RunnerOptions runner;
+        runner.localTime = BeijingCivil;
+        runner.seam = [locked, unread](RunnerOptions::Seam seam, const fs::NativeString& relative) {
+            if ((seam == RunnerOptions::Seam::DeleteFile && relative == locked) ||
+                (seam == RunnerOptions::Seam::OpenSource && relative == unread))
+                return fs::Status{fs::Error::Locked, 0};
+            return fs::Status{};
+        };
+        EngineOptions options;
+        options.dataFolder = data;
+        options.clock = std::move(clock);
+        options.makeRunner = [runner] { return MakeFileTaskRunner(runner); };
+        engine = std::make_unique<Engine>(options);
+        screen.Register(*engine);
+        engine->Start();
+
+        clean.min_free_percent = 0;
+        for (char* condition : {clean.name_filter, clean.size_range, clean.date_range, clean.time_range})
+            *condition = '\0';
+        WriteField(clean.path, *shared::GbkFromPath(watched));
+        WriteField(backup.source_path, *shared::GbkFromPath(docs));
+        WriteField(backup.backup_path, *shared::GbkFromPath(sets));
+        EXPECT_EQ(engine->AddClear(&clean), KIVO_OK);
+        EXPECT_EQ(engine->AddBackup(&backup), KIVO_OK);
+    }
+    void Run(int32_t id) {
+        ASSERT_EQ(engine->ManRun(id), KIVO_OK);
+        engine->WaitIdle();
+    }
+
+    std::unique_ptr<Engine> engine;
+    LogCollector screen;
+    ClearRule clean = ValidClearRule("旧日志");
+    BackupRule backup = ValidBackupRule();
+};
+
 }  // namespace
 
 TEST(HistoryOfRuns, FollowsACleanRunAndABackupRunLineByLine) {
     TempFolder folder;
     const stdfs::path data = folder.Path() / "data", watched = folder.Path() / u8"监视",
                       docs = folder.Path() / "docs";
-    stdfs::create_directories(data);
     const TimeZone beijing = TimeZone::Fixed(8 * 3600);
     const int64_t now = Utc(2024, 7, 1, 2, 0);  // 10:00 in Beijing
     auto clock = std::make_shared<FakeClock>(now, beijing);
@@ -141,38 +184,10 @@ TEST(HistoryOfRuns, FollowsACleanRunAndABackupRunLineByLine) {
     MakeFile(docs / "x.txt", 5, old);
     MakeFile(docs / "y.txt", 6, old);
 
-    RunnerOptions runner;
-    runner.localTime = BeijingCivil;
-    runner.seam = [](RunnerOptions::Seam seam, const fs::NativeString& relative) {
-        if ((seam == RunnerOptions::Seam::DeleteFile && relative == "locked.txt") ||
-            (seam == RunnerOptions::Seam::OpenSource && relative == "y.txt"))
-            return fs::Status{fs::Error::Locked, 0};
-        return fs::Status{};
-    };
-    EngineOptions options;
-    options.dataFolder = data;
-    options.clock = clock;
-    options.makeRunner = [runner] { return MakeFileTaskRunner(runner); };
-    Engine engine(options);
-    LogCollector screen;
-    screen.Register(engine);
-    engine.Start();
-
-    ClearRule clean = ValidClearRule("旧日志");
-    clean.min_free_percent = 0;
-    for (char* condition : {clean.name_filter, clean.size_range, clean.date_range, clean.time_range})
-        *condition = '\0';
-    WriteField(clean.path, *shared::GbkFromPath(watched));
-    BackupRule backup = ValidBackupRule();
-    WriteField(backup.source_path, *shared::GbkFromPath(docs));
-    WriteField(backup.backup_path, *shared::GbkFromPath(folder.Path() / "sets"));
-    ASSERT_EQ(engine.AddClear(&clean), KIVO_OK);
-    ASSERT_EQ(engine.AddBackup(&backup), KIVO_OK);
-    ASSERT_EQ(engine.ManRun(clean.rule_id), KIVO_OK);
-    engine.WaitIdle();
+    FileRuns runs(data, clock, watched, docs, folder.Path() / "sets", "locked.txt", "y.txt");
+    runs.Run(runs.clean.rule_id);
     clock->Advance(5);
-    ASSERT_EQ(engine.ManRun(backup.rule_id), KIVO_OK);
-    engine.WaitIdle();
+    runs.Run(runs.backup.rule_id);
 
     const std::string w = watched.string(), d = docs.string(), sets = (folder.Path() / "sets").string();
     const std::vector<std::string> expected = {
@@ -201,50 +216,23 @@ TEST(HistoryOfRuns, FollowsACleanRunAndABackupRunLineByLine) {
         if (line.find(U8(u8" 已删除：")) == std::string::npos)
             shown.push_back(*shared::GbkFromUtf8(line.substr(HistoryText::kStampSize)));
     }
-    EXPECT_EQ(screen.Lines(), shown);
+    EXPECT_EQ(runs.screen.Lines(), shown);
 }
 
 TEST(HistoryOfRuns, NamesFilesAsTheyAreOnDiskWhichTheScreenCanOnlyApproach) {
     TempFolder folder;
     const stdfs::path data = folder.Path() / "data", watched = folder.Path() / "watched",
                       docs = folder.Path() / "docs";
-    stdfs::create_directories(data);
     const int64_t now = Utc(2024, 7, 1, 2, 0), old = now - 10 * 86400;
     // Hangul and an emoji: no GBK character for either.
     const std::string deleted = U8(u8"한글😀.log"), locked = U8(u8"잠김.txt"), unread = U8(u8"백업😀.txt");
     MakeFile(watched / deleted, 1, old);
     MakeFile(watched / locked, 2, old);
     MakeFile(docs / unread, 3, old);
-    RunnerOptions runner;
-    runner.localTime = BeijingCivil;
-    runner.seam = [&](RunnerOptions::Seam seam, const fs::NativeString& relative) {
-        if ((seam == RunnerOptions::Seam::DeleteFile && relative == locked) ||
-            (seam == RunnerOptions::Seam::OpenSource && relative == unread))
-            return fs::Status{fs::Error::Locked, 0};
-        return fs::Status{};
-    };
-    EngineOptions options;
-    options.dataFolder = data;
-    options.clock = std::make_shared<FakeClock>(now, TimeZone::Fixed(8 * 3600));
-    options.makeRunner = [runner] { return MakeFileTaskRunner(runner); };
-    Engine engine(options);
-    LogCollector screen;
-    screen.Register(engine);
-    engine.Start();
-    ClearRule clean = ValidClearRule("旧日志");
-    clean.min_free_percent = 0;
-    for (char* condition : {clean.name_filter, clean.size_range, clean.date_range, clean.time_range})
-        *condition = '\0';
-    WriteField(clean.path, *shared::GbkFromPath(watched));
-    BackupRule backup = ValidBackupRule();
-    WriteField(backup.source_path, *shared::GbkFromPath(docs));
-    WriteField(backup.backup_path, *shared::GbkFromPath(folder.Path() / "sets"));
-    ASSERT_EQ(engine.AddClear(&clean), KIVO_OK);
-    ASSERT_EQ(engine.AddBackup(&backup), KIVO_OK);
-    for (int32_t id : {clean.rule_id, backup.rule_id}) {
-        ASSERT_EQ(engine.ManRun(id), KIVO_OK);
-        engine.WaitIdle();
-    }
+    FileRuns runs(data, std::make_shared<FakeClock>(now, TimeZone::Fixed(8 * 3600)), watched, docs,
+                  folder.Path() / "sets", locked, unread);
+    runs.Run(runs.clean.rule_id);
+    runs.Run(runs.backup.rule_id);
 
     const std::string w = watched.string() + "/", d = docs.string() + "/";
     const std::string stamp = U8(u8"2024-07-01 10:00:00 ");
@@ -259,7 +247,7 @@ TEST(HistoryOfRuns, NamesFilesAsTheyAreOnDiskWhichTheScreenCanOnlyApproach) {
         EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
     // The screen shows GBK: what it cannot say is '?', one for each character.
     EXPECT_TRUE(
-        WaitShown(screen, {"删除失败：" + w + "??.txt，2 字节", "备份失败：" + d + "??" + "?.txt："}));
+        WaitShown(runs.screen, {"删除失败：" + w + "??.txt，2 字节", "备份失败：" + d + "??" + "?.txt："}));
 }
 
 TEST(HistoryOfRuns, ShutdownEndsWithinSecondsWhenTheHistoryDoesNotAnswer) {
