@@ -93,6 +93,9 @@ class Engine::Context final : public RunContext {
     explicit Context(Engine& engine) : m_engine(engine) {}
     // A run's lines may wait for room in the history's buffer; the engine's own never do.
     void Log(const std::string& line) override { m_engine.m_log.Post(line, HistoryWriter::Room::Wait); }
+    void LogBoundary(const std::string& line) override {
+        m_engine.m_log.Post(line, HistoryWriter::Room::Keep);
+    }
     void Record(const std::string& line) override { m_engine.m_history.Add(line, HistoryWriter::Room::Wait); }
     bool KeepsHistory() const override { return m_engine.m_history.Active(); }
     bool Cancelled() const override { return m_engine.m_cancel.load(); }
@@ -428,7 +431,7 @@ int Engine::RunManual(const char* from, const char* to, std::string_view what, M
     try {
         rc = (m_manualRunner.get()->*run)(from, to, *m_context);
     } catch (...) {
-        m_log.Post(RunLogText::InternalError(what));
+        m_log.Post(RunLogText::InternalError(what), HistoryWriter::Room::Keep);
     }
     m_history.Flush();  // the run's end
     return rc;

@@ -128,9 +128,9 @@ std::string ProblemText(const zip::ZipProblem& p) {
 }  // namespace
 
 int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGbk, RunContext& context) {
-    context.Log("开始还原：" + fileGbk + " 到 " + targetGbk);
+    context.LogBoundary("开始还原：" + fileGbk + " 到 " + targetGbk);
     auto fail = [&](int code, const std::string& why) {
-        context.Log("还原失败（错误代码 " + std::to_string(code) + "）：" + why);
+        context.LogBoundary("还原失败（错误代码 " + std::to_string(code) + "）：" + why);
         return code;
     };
     auto filePath = shared::PathFromGbk(fileGbk);
@@ -321,8 +321,8 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         return fail(placed ? KIVO_E_PARTIAL : KIVO_E_CREATE_FAILED,
                     "还原了 " + Decimal(placed) + " 个文件，" + Decimal(failures) + " 个未能还原");
     }
-    context.Log("还原完成：" + targetGbk + "，文件 " + Decimal(placed) + " 个，新建目录 " +
-                Decimal(foldersMade) + " 个，共 " + Decimal(bytes) + " 字节");
+    context.LogBoundary("还原完成：" + targetGbk + "，文件 " + Decimal(placed) + " 个，新建目录 " +
+                        Decimal(foldersMade) + " 个，共 " + Decimal(bytes) + " 字节");
     return KIVO_OK;
 }
 

@@ -23,6 +23,10 @@ class RecordingContext final : public RunContext {
         lines.push_back(HistoryText::ScreenText(line));
         Keep(line);
     }
+    void LogBoundary(const std::string& line) override {
+        boundaries.push_back(HistoryText::ScreenText(line));
+        Log(line);
+    }
     void Record(const std::string& line) override {
         records.push_back(HistoryText::ScreenText(line));
         Keep(line);
@@ -34,10 +38,11 @@ class RecordingContext final : public RunContext {
     // Lines that contain the text.
     std::vector<std::string> Matching(std::string_view text) const;
 
-    std::vector<std::string> lines;    // as the screen shows them, in GBK
-    std::vector<std::string> records;  // the run history's own lines, in GBK
-    std::vector<std::string> history;  // both, as the run history writes them (UTF-8, names exact)
-    int64_t now = 1700000000;          // 2023-11-14 22:13:20 UTC
+    std::vector<std::string> lines;       // as the screen shows them, in GBK
+    std::vector<std::string> records;     // the run history's own lines, in GBK
+    std::vector<std::string> history;     // both, as the run history writes them (UTF-8, names exact)
+    std::vector<std::string> boundaries;  // the lines among `lines` that begin or end a manual call
+    int64_t now = 1700000000;             // 2023-11-14 22:13:20 UTC
     int cancelAfterChecks = -1;
     mutable int checks = 0;
 
