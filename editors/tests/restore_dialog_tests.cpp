@@ -2,8 +2,12 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <algorithm>
+
 #include "CRestoreDlg.h"
 #include "dialog_test_support.h"
+#include "latest_progress.h"
+#include "manual_progress.h"
 #include "resource.h"
 
 namespace editors_testing {
@@ -218,6 +222,95 @@ TEST_F(RestoreDialog, ChoosersFillThePathsAndCancelKeepsThem) {
     EXPECT_EQ(services.pickers[1].kind, PickerCall::Folder);
     EXPECT_EQ(services.pickers[1].titleOrFilter, L"请选择文件夹");
     EXPECT_TRUE(Fakes().calls.empty());
+}
+
+TEST_F(RestoreDialog, WhileTheCallRunsItsButtonsAreOffClosingIsRefusedAndTheCaptionCounts) {
+    const struct {
+        int command;
+        ManualOperation operation;
+        int result;
+        std::wstring running, counting;  // the caption before and after the engine's first figures
+        INT_PTR ended;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {IDC_RESTORE_BACKUP,
+         ManualOperation::Backup,
+         0,
+         L"手动备份与还原 - 正在备份…",
+         L"手动备份与还原 - 正在备份… 1,234 个文件",
+         IDOK,
+         {}},
+        {IDOK,
+         ManualOperation::Restore,
+         7,
+         L"手动备份与还原 - 正在还原…",
+         L"手动备份与还原 - 正在还原… 1,234 个文件",
+         IDCANCEL,
+         {"执行还原失败,错误代码:7"}},
+    };
+    const int buttons[] = {IDC_PICK_RESTORE_FILE, IDC_PICK_RESTORE_FOLDER, IDC_RESTORE_BACKUP, IDOK};
+    auto anyEnabled = [&](HWND h) {
+        return std::any_of(std::begin(buttons), std::end(buttons),
+                           [&](int id) { return ::IsWindowEnabled(::GetDlgItem(h, id)) != FALSE; });
+    };
+    auto caption = [](HWND h) {
+        wchar_t text[128] = {};
+        ::GetWindowTextW(h, text, 128);
+        return std::wstring(text);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        ResetFakes();
+        services.messages.clear();
+        Fakes().backupResult = Fakes().restoreResult = c.result;
+        CRestoreDlg dlg;
+        std::wstring running, afterCall;
+        bool enabledWhileRunning = true, openAfterRefusals = false, enabledAfterCall = false;
+        ModalDriver driver;
+        driver.Then([&] {
+            Type(dlg, IDC_RESTORE_FILE, L"C:\\a.bkp");
+            Type(dlg, IDC_RESTORE_FOLDER, L"D:\\d");
+            ManualCallGate().Close();
+            Click(dlg, c.command);
+        });
+        driver.Until([] { return ManualCallGate().Holding(); });
+        driver.Then([&] {
+            running = caption(dlg);
+            enabledWhileRunning = anyEnabled(dlg);
+            Click(dlg, c.command);  // slips past the disabled button: nothing
+            PressKey(::GetDlgItem(dlg, IDC_RESTORE_FILE), VK_ESCAPE);
+            ::SendMessageW(dlg, WM_CLOSE, 0, 0);
+            // What the run-log callback hands over while the engine works.
+            editors::ManualCallProgress().Note(ManualProgressLine({c.operation, 1234, 5678}));
+        });
+        driver.Until([&] { return caption(dlg) == c.counting; });
+        driver.Then([&] {
+            openAfterRefusals = dlg.IsModalLoopRunning() && ::IsWindowVisible(dlg.GetSafeHwnd());
+            ManualCallGate().Open();
+        });
+        if (c.ended == IDCANCEL) {
+            driver.Until([&] { return anyEnabled(dlg); });
+            driver.Then([&] {
+                afterCall = caption(dlg);
+                enabledAfterCall = ::IsWindowEnabled(::GetDlgItem(dlg, IDC_PICK_RESTORE_FILE)) &&
+                                   ::IsWindowEnabled(::GetDlgItem(dlg, IDC_RESTORE_BACKUP)) &&
+                                   ::IsWindowEnabled(::GetDlgItem(dlg, IDOK));
+                Click(dlg, IDCANCEL);
+            });
+        }
+        EXPECT_EQ(driver.Run([&] { return dlg.DoModal(); }), c.ended);
+        ManualCallGate().Open();
+        EXPECT_FALSE(driver.TimedOut());
+        EXPECT_EQ(running, c.running);
+        EXPECT_FALSE(enabledWhileRunning);
+        EXPECT_TRUE(openAfterRefusals);
+        EXPECT_EQ(Fakes().calls.size(), 1u);
+        EXPECT_EQ(MessageTexts(services), c.messages);
+        if (c.ended == IDCANCEL) {
+            EXPECT_EQ(afterCall, L"手动备份与还原");
+            EXPECT_TRUE(enabledAfterCall);
+        }
+    }
 }
 
 TEST_F(RestoreDialog, EscapeAndTheCloseBoxCallNothing) {

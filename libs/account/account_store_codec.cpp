@@ -50,6 +50,16 @@ std::optional<T> Decimal(std::string_view text) {
     return value;
 }
 
+// A time, which a clock set before 1970 makes negative: then a '-' before plain decimal digits.
+std::optional<int64_t> SignedDecimal(std::string_view text) {
+    if (!text.starts_with('-')) return Decimal<int64_t>(text);
+    if (text.size() < 2 || text[1] < '1' || text[1] > '9') return std::nullopt;  // no "-0", "-01", "--1"
+    int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
 std::vector<std::string_view> SplitSpaces(std::string_view line) {
     std::vector<std::string_view> fields;
     size_t start = 0;
@@ -70,7 +80,7 @@ std::optional<AccountRecord> ParseRecord(std::string_view line) {
     auto salt = Unhex(fields[3]);
     auto hash = Unhex(fields[4]);
     auto failures = Decimal<uint32_t>(fields[5]);
-    auto lastFailure = Decimal<int64_t>(fields[6]);
+    auto lastFailure = SignedDecimal(fields[6]);
     if (!name || !IsValidAccountName(*name) || !iterations || *iterations == 0 || !salt || salt->empty() ||
         !hash || hash->size() != kHashBytes || !failures || !lastFailure)
         return std::nullopt;

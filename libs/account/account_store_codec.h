@@ -5,7 +5,8 @@
 //   ...
 //   crc32 <CRC-32 of every byte above, 8 hex digits>
 //
-// One line per account, LF line ends, lower-case hex. Parsing is strict: a store that is not
+// One line per account, LF line ends, lower-case hex; the last failure's time is negative (with a
+// '-') when the clock stood before 1970. Parsing is strict: a store that is not
 // exactly this (a bad line, a wrong checksum, a name given twice) is refused whole, so that a
 // damaged store is never mistaken for one with fewer accounts and then written over.
 #pragma once

@@ -20,6 +20,36 @@ FakeLibraries& Fakes() {
 
 void ResetFakes() {
     Fakes() = FakeLibraries{};
+    ManualCallGate().Open();
+}
+
+void CallGate::Close() {
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
+}
+
+void CallGate::Open() {
+    std::lock_guard lock(m_mutex);
+    m_closed = false;
+    m_opened.notify_all();
+}
+
+bool CallGate::Holding() const {
+    std::lock_guard lock(m_mutex);
+    return m_holding > 0;
+}
+
+void CallGate::Pass() {
+    std::unique_lock lock(m_mutex);
+    ++m_holding;
+    // Shorter than a ModalDriver's time-out, which can then end a dialog the call kept open.
+    m_opened.wait_for(lock, std::chrono::seconds(8), [&] { return !m_closed; });
+    --m_holding;
+}
+
+CallGate& ManualCallGate() {
+    static CallGate gate;
+    return gate;
 }
 
 namespace {
@@ -144,6 +174,7 @@ int kivo_update_backup(const BackupRule* rule) {
 int kivo_backup(const char* folder, const char* file) {
     Record("kivo_backup");
     Fakes().backups.emplace_back(folder, file);
+    testing_support::ManualCallGate().Pass();
     return Fakes().backupResult;
 }
 int kivo_preview_clear(int id, KivoCleanFileCallback callback, void* context, const volatile long* cancel,
@@ -175,6 +206,7 @@ int kivo_preview_clear(int id, KivoCleanFileCallback callback, void* context, co
 int kivo_restore(const char* file, const char* folder) {
     Record("kivo_restore");
     Fakes().restores.emplace_back(file, folder);
+    testing_support::ManualCallGate().Pass();
     return Fakes().restoreResult;
 }
 

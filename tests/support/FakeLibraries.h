@@ -2,8 +2,10 @@
 // libraries. Every call is recorded in order; answers come from the fields below.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -67,7 +69,27 @@ struct FakeLibraries {
 FakeLibraries& Fakes();
 // How many kivo_preview_clear calls are still under way (a test waits for 0 before it resets).
 int FakePreviewsRunning();
-// Clears every record and answer.
+// Clears every record and answer, and opens the call gate.
 void ResetFakes();
+
+// Holds the fake kivo_backup and kivo_restore inside the call while closed, as a long engine call
+// does, so that a test sees the caller while the call still runs. A call is let go after a few
+// seconds in any case, so that a test that fails never hangs on it.
+class CallGate {
+  public:
+    void Close();
+    void Open();
+    // A call is waiting at the closed gate.
+    bool Holding() const;
+    // The fakes' side: returns once the gate is open.
+    void Pass();
+
+  private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_closed = false;
+    int m_holding = 0;
+};
+CallGate& ManualCallGate();
 
 }  // namespace testing_support

@@ -125,6 +125,17 @@ TEST_F(AccountServiceTest, CountsFailuresButNeverSlowsOrLocksOut) {
     EXPECT_EQ(Stored("op").lastFailureMs, 0);
 }
 
+TEST_F(AccountServiceTest, AFailureWhileTheClockStandsBefore1970KeepsTheStoreUsable) {
+    ASSERT_EQ(m_service.Add("op", "right"), ACCOUNT_OK);
+    m_clock.now = -1'500;  // 1969-12-31 23:59:58.500 UTC
+    EXPECT_EQ(m_service.Login("op", "wrong"), ACCOUNT_E_WRONG_PASSWORD);
+    EXPECT_EQ(Stored("op").failures, 1u);
+    EXPECT_EQ(Stored("op").lastFailureMs, -1'500);
+    account::AccountFile file(m_path);
+    account::AccountService restarted(file, m_kdf, m_clock);
+    EXPECT_EQ(restarted.Login("op", "right"), ACCOUNT_OK);
+}
+
 TEST_F(AccountServiceTest, ASuccessResetsOnlyItsOwnAccountsCount) {
     ASSERT_EQ(m_service.Add("op", "right"), ACCOUNT_OK);
     ASSERT_EQ(m_service.Add("other", "pw"), ACCOUNT_OK);

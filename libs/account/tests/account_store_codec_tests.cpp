@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,14 @@ TEST(AccountStoreCodec, ReadsBackWhatItWrites) {
     AccountRecord longest = Sample();
     longest.name = std::string(31, 'x');
     longest.salt = "\n \x00\xFF";
-    const std::vector<std::vector<AccountRecord>> stores = {{}, {Sample()}, {Sample(), chinese, longest}};
+    // A failure while the clock stood before 1970, and the extremes of the time.
+    AccountRecord before1970 = Sample(), earliest = Sample(), latest = Sample();
+    before1970.name = "a", earliest.name = "b", latest.name = "c";
+    before1970.lastFailureMs = -86'400'000;
+    earliest.lastFailureMs = std::numeric_limits<int64_t>::min();
+    latest.lastFailureMs = std::numeric_limits<int64_t>::max();
+    const std::vector<std::vector<AccountRecord>> stores = {
+        {}, {Sample()}, {Sample(), chinese, longest}, {before1970, earliest, latest}};
     for (const auto& records : stores) {
         auto parsed = AccountStoreCodec::Parse(AccountStoreCodec::Serialize(records));
         ASSERT_TRUE(parsed.has_value());
@@ -95,6 +103,11 @@ TEST(AccountStoreCodec, RefusesWellSealedButInvalidRecords) {
         {"control byte in name", "6f0a pbkdf2-sha256 1 " + salt + " " + hash + " 0 0\n"},
         {"negative failures", "6f70 pbkdf2-sha256 1 " + salt + " " + hash + " -1 0\n"},
         {"leading zero", "6f70 pbkdf2-sha256 01 " + salt + " " + hash + " 0 0\n"},
+        {"minus zero time", "6f70 pbkdf2-sha256 1 " + salt + " " + hash + " 1 -0\n"},
+        {"leading zero after minus", "6f70 pbkdf2-sha256 1 " + salt + " " + hash + " 1 -01\n"},
+        {"two minus signs", "6f70 pbkdf2-sha256 1 " + salt + " " + hash + " 1 --1\n"},
+        {"minus alone", "6f70 pbkdf2-sha256 1 " + salt + " " + hash + " 1 -\n"},
+        {"time below 64 bits", "6f70 pbkdf2-sha256 1 " + salt + " " + hash + " 1 -9223372036854775809\n"},
         {"missing field", "6f70 pbkdf2-sha256 1 " + salt + " " + hash + " 0\n"},
         {"extra field", "6f70 pbkdf2-sha256 1 " + salt + " " + hash + " 0 0 0\n"},
         {"double blank", "6f70  pbkdf2-sha256 1 " + salt + " " + hash + " 0 0\n"},

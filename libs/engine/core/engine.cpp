@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine_thread.h"
+#include "history_text.h"
 #include "rule_validation.h"
 #include "run_event.h"
 #include "scheduler.h"
@@ -104,8 +105,11 @@ class Engine::Context final : public RunContext {
   public:
     explicit Context(Engine& engine) : m_engine(engine) {}
     // A run's lines may wait for room in the history's buffer; the engine's own never do.
-    void Log(const std::string& line) override { m_engine.m_log.Post(line, true); }
-    void Record(const std::string& line) override { m_engine.m_history.Add(line, true); }
+    void Log(const std::string& line) override { m_engine.m_log.Post(line, HistoryWriter::Room::Wait); }
+    void LogBoundary(const std::string& line) override {
+        m_engine.m_log.Post(line, HistoryWriter::Room::Keep);
+    }
+    void Record(const std::string& line) override { m_engine.m_history.Add(line, HistoryWriter::Room::Wait); }
     bool KeepsHistory() const override { return m_engine.m_history.Active(); }
     bool Cancelled() const override { return m_engine.m_cancel.load(); }
     int64_t NowUtc() const override { return m_engine.m_clock->NowUtc(); }
@@ -479,7 +483,8 @@ int Engine::PreviewClear(int32_t id, KivoCleanFileCallback callback, void* conte
     verdict->total_bytes = preview.total;
     verdict->files = preview.files;
     verdict->bytes = preview.bytes;
-    WriteField(verdict->reason, GbkPrefix(preview.reason, sizeof verdict->reason - 1));
+    const std::string reason = HistoryText::ScreenText(preview.reason);
+    WriteField(verdict->reason, GbkPrefix(reason, sizeof verdict->reason - 1));
     return rc;
 }
 
@@ -495,7 +500,7 @@ int Engine::RunManual(const char* from, const char* to, std::string_view what, M
     try {
         rc = (m_manualRunner.get()->*run)(from, to, *m_context);
     } catch (...) {
-        m_log.Post(RunLogText::InternalError(what));
+        m_log.Post(RunLogText::InternalError(what), HistoryWriter::Room::Keep);
     }
     m_history.Flush();  // the run's end
     return rc;
@@ -628,7 +633,8 @@ void Engine::WorkerLoop(TaskRunner& runner) {
                                             : "";
         lock.unlock();
 
-        m_log.Post(RunLogText::RunStarted(label, job.trigger, scheduledAt));
+        // A run's file lines never stand in the history without its start and end.
+        m_log.Post(RunLogText::RunStarted(label, job.trigger, scheduledAt), HistoryWriter::Room::Keep);
         RunReport report;
         try {
             report =
@@ -637,11 +643,12 @@ void Engine::WorkerLoop(TaskRunner& runner) {
             report = RunReport{RunOutcome::Failed, "内部错误"};
         }
         const std::string endLine = RunLogText::RunEnded(label, report);
-        m_log.Post(endLine);
+        m_log.Post(endLine, HistoryWriter::Room::Keep);
+        // The event carries the line as the screen shows it: exact names are GBK there.
         m_log.PostRunEvent(
             MakeRunEvent(isClear ? RuleKind::Clear : RuleKind::Backup, job.id,
                          isClear ? FieldText(clearRule.description) : FieldText(backupRule.description),
-                         job.trigger, report.outcome, m_clock->NowUtc(), endLine));
+                         job.trigger, report.outcome, m_clock->NowUtc(), HistoryText::ScreenText(endLine)));
         m_history.Flush();
 
         lock.lock();

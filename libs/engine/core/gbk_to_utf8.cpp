@@ -1,6 +1,9 @@
 #include "gbk_to_utf8.h"
 
+#include <algorithm>
+
 #include "gbk_bytes.h"
+#include "history_text.h"
 #include "shared_files.h"
 
 namespace kivo {
@@ -20,6 +23,12 @@ void GbkToUtf8::Append(std::string& out, std::string_view gbk) {
         out.append(gbk.data() + pos, end - pos);
         if ((pos = end) == gbk.size()) break;
         const unsigned char c = static_cast<unsigned char>(gbk[pos]);
+        if (c == static_cast<unsigned char>(HistoryText::kExactName)) {
+            const size_t close = std::min(gbk.find(HistoryText::kExactName, pos + 1), gbk.size());
+            AppendExact(out, gbk.substr(pos + 1, close - pos - 1));
+            pos = close + 1;
+            continue;
+        }
         if (c < 0x80) {
             out += '?';  // a control character
             ++pos;
@@ -44,6 +53,20 @@ GbkToUtf8::Packed GbkToUtf8::Convert(std::string_view character) {
     for (size_t i = 0; i < utf8->size(); ++i)
         packed |= Packed(static_cast<unsigned char>((*utf8)[i])) << (8 * i);
     return packed;
+}
+
+void GbkToUtf8::AppendExact(std::string& out, std::string_view utf8) {
+    for (size_t pos = 0; pos < utf8.size();) {
+        const size_t n = HistoryText::Utf8SequenceAt(utf8, pos);
+        const unsigned char c = static_cast<unsigned char>(utf8[pos]);
+        if (n == 0 || c < 0x20 || c == 0x7F) {
+            out += '?';
+            ++pos;
+        } else {
+            out.append(utf8.data() + pos, n);
+            pos += n;
+        }
+    }
 }
 
 void GbkToUtf8::Put(std::string& out, Packed packed) {

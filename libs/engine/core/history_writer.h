@@ -9,25 +9,27 @@
 // at most once an interval, and at Stop. A killed process loses at most what it had not written out;
 // what it wrote is whole lines, and a torn last line gets a line end before the next line.
 //
-// Faults (disk full, folder not writable, "logs" a file) never reach the caller: the lines that could
-// not be written are counted, one screen line says so (again at most once an hour while the fault
-// lasts), and the count is written into the history once writing works again.
+// Faults (disk full, folder not writable, "logs" a file, a share that stopped answering, even an
+// exception in the writer's thread) never reach the caller: the lines that could not be written are
+// counted, one screen line says so (again at most once an hour while the fault lasts, and at once
+// for a fault after writing worked again), and the count is written into the history once writing
+// works again, after the lines it follows. Stop waits a few seconds at most: a writer stuck in the
+// kernel is left to itself, and what it held is counted on the screen.
+//
+// Retention: the day files older than kKeepDays go when the writer starts and whenever the local day
+// changes while it runs.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "clock.h"
-#include "gbk_to_utf8.h"
 #include "platform.h"
 
 namespace kivo {
@@ -39,9 +41,18 @@ class HistoryWriter {
 
     // Test seam for faults a test cannot cause for real: called before each step; a fault fails the
     // step. Before an append, `allowed` is the size of the data, and the seam may lower it: that
-    // much is written for real before the fault, as a disk that fills mid-write leaves it.
+    // much is written for real before the fault, as a disk that fills mid-write leaves it. The seam
+    // may also block, as a write to a share that stopped answering does, or throw.
     enum class Step { MakeFolder, Open, Append };
     using Seam = std::function<platform::IoStatus(Step, size_t& allowed)>;
+
+    // What becomes of a line that finds the buffer full.
+    enum class Room {
+        Drop,  // the engine's own lines: dropped and counted at once
+        Wait,  // a run's lines: wait for room while the disk keeps up, else dropped and counted
+        Keep,  // a run's start and end: wait as a run's lines do, then kept beyond the bound (by up
+               // to an eighth of it), so that a run's file lines never stand without them
+    };
 
     struct Options {
         std::filesystem::path folder;  // the logs folder, created on the first write
@@ -51,6 +62,12 @@ class HistoryWriter {
         size_t maxBufferedBytes = size_t(4) << 20;
         // How long a run's lines may wait for room while the disk does not keep up.
         std::chrono::milliseconds maxWaitForRoom{1000};
+        // How long Flush waits for a disk that does not answer: a run's end must not hang on it.
+        std::chrono::milliseconds flushWait{5000};
+        // How long Stop waits for the last lines to be written.
+        std::chrono::milliseconds stopWait{3000};
+        // How often an idle writer looks whether the local day changed (for retention).
+        std::chrono::milliseconds dayCheck{std::chrono::minutes(5)};
         Seam seam;
     };
 
@@ -59,58 +76,29 @@ class HistoryWriter {
     HistoryWriter(const HistoryWriter&) = delete;
     HistoryWriter& operator=(const HistoryWriter&) = delete;
 
-    // Starts the writer's thread, which first removes the day files older than kKeepDays (by the
-    // date in their names; no other file). Until then nothing is kept.
+    // Starts the writer's thread, which first applies retention. Until then nothing is kept.
     void Start();
     // Writes out what is buffered, makes it durable and ends the thread; later lines are not kept.
+    // Returns within Options::stopWait (at once when a flush already went unanswered): a writer that
+    // has not finished by then is left to end by itself, and the lines it could not write are
+    // counted in a screen line.
     void Stop();
     bool Active() const;
 
-    // Keeps one GBK line, stamped now. Does no disk I/O. When the buffer is full, a caller that
-    // allows it waits for room (a run's own lines: the run goes at the disk's pace); else, or once
-    // the disk has not kept up for maxWaitForRoom, the line is dropped and counted.
-    void Add(std::string_view gbk, bool mayWait = false);
+    // Keeps one GBK line (which may carry exact names, history_text.h), stamped now. Does no disk
+    // I/O. A full buffer is handled as `room` says.
+    void Add(std::string_view gbk, Room room = Room::Drop);
     // Returns once every line added before is written out (not yet durable), or after a few seconds
-    // when the disk does not answer.
+    // when the disk does not answer; then at once until the writer answers again.
     void Flush();
 
   private:
-    void Run();
-    void RemoveOldFiles();
-    // Writes the records of a batch (see Add for their layout), grouped by local day.
-    void Write(const std::string& batch);
-    void WriteDay(int64_t day, std::string_view lines, uint64_t lineCount);
-    bool OpenDay(int64_t day, platform::IoStatus& status);
-    platform::IoStatus AppendAll(std::string_view data, size_t& written);
-    void Sync();
-    void Fault(const platform::IoStatus& status, uint64_t lostLines);
+    struct Shared;
+    class Worker;
 
-    const Options m_options;
-
-    mutable std::mutex m_mutex;  // everything up to m_thread
-    std::condition_variable m_wake;
-    std::condition_variable m_progress;
-    std::string m_pending;  // records: 8-byte UTC time, 4-byte length, GBK text
-    uint64_t m_dropped = 0;
-    uint64_t m_flushWanted = 0;
-    uint64_t m_flushDone = 0;
-    bool m_running = false;
-    bool m_stopping = false;
-    bool m_finished = false;
-    bool m_stalled = false;  // the disk did not keep up: lines no longer wait for room
-    std::chrono::steady_clock::time_point m_nextWrite{};
+    // Shared with the writer's thread, which may outlive this object when Stop had to leave it.
+    const std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
-
-    // The writer thread's own.
-    GbkToUtf8 m_utf8;
-    std::unique_ptr<platform::AppendFile> m_file;
-    int64_t m_fileDay = 0;
-    platform::AppendTail m_tail;
-    bool m_unsynced = false;  // written since the last sync
-    bool m_syncOwed = false;  // a flush was served: sync at m_nextSync
-    std::chrono::steady_clock::time_point m_nextSync{};
-    uint64_t m_lost = 0;  // lines not written, to be recorded once writing works
-    std::optional<int64_t> m_faultShownAt;
 };
 
 }  // namespace kivo

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine_thread.h"
+#include "history_text.h"
 #include "run_log_text.h"
 
 namespace kivo {
@@ -54,9 +55,9 @@ void LogSink::SetRunEventCallback(KivoRunEventCallback callback, void* context) 
     m_eventContext = context;
 }
 
-void LogSink::Post(std::string line, bool mayWait) {
-    if (m_history) m_history->Add(line, mayWait);
-    Show(std::move(line));
+void LogSink::Post(std::string line, HistoryWriter::Room room) {
+    if (m_history) m_history->Add(line, room);
+    Show(HistoryText::HasExactName(line) ? HistoryText::ScreenText(line) : std::move(line));
 }
 
 void LogSink::Show(std::string line) {

@@ -34,8 +34,9 @@ class LogSink {
     // A line being delivered when this returns may still reach the previous callback.
     void SetCallback(KivoLogCallback callback, void* context);
     void SetRunEventCallback(KivoRunEventCallback callback, void* context);
-    // To the history and the screen; mayWait as HistoryWriter::Add's (a run's lines may wait).
-    void Post(std::string line, bool mayWait = false);
+    // To the history and the screen (which gets exact names in GBK, history_text.h); room as
+    // HistoryWriter::Add's.
+    void Post(std::string line, HistoryWriter::Room room = HistoryWriter::Room::Drop);
     // To the screen only: the history's own faults, and lines the caller has recorded itself.
     void Show(std::string line);
     // After the lines posted so far (while no line callback is registered, without waiting for them);

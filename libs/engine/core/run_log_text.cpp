@@ -139,4 +139,8 @@ std::string RunLogText::HistoryLinesLost(uint64_t count) {
     return "错误：此前有 " + std::to_string(count) + " 行运行历史未能写入";
 }
 
+std::string RunLogText::HistoryNotAnswering(const std::string& folder, uint64_t lostLines) {
+    return "错误：运行历史 " + folder + " 没有响应，停止时有 " + std::to_string(lostLines) + " 行未能写入";
+}
+
 }  // namespace kivo

@@ -43,6 +43,8 @@ class RunLogText {
     // The run history (history_writer.h): its folder could not be written; lines lost meanwhile.
     static std::string HistoryUnwritable(const std::string& folder, const std::string& reason);
     static std::string HistoryLinesLost(uint64_t count);
+    // At shutdown the history's folder had not answered for seconds: these lines were never written.
+    static std::string HistoryNotAnswering(const std::string& folder, uint64_t lostLines);
 };
 
 }  // namespace kivo

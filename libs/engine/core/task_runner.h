@@ -25,6 +25,9 @@ public:
     virtual ~RunContext() = default;
     // One GBK line for the run log (and the run history). Failure lines contain "失败" or "错误".
     virtual void Log(const std::string& line) = 0;
+    // The first or the last line of a manual backup or restore: as Log, but the history keeps it
+    // whenever it keeps any of the call's other lines.
+    virtual void LogBoundary(const std::string& line) { Log(line); }
     // One GBK line for the run history only, never the screen: what a run did file by file.
     virtual void Record(const std::string& line) { (void)line; }
     // Whether Record keeps anything, so that a runner need not compose lines nobody keeps.

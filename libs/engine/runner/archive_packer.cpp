@@ -129,9 +129,9 @@ class PackVisitor final : public RunVisitor {
 }  // namespace
 
 int ArchivePacker::Run(const std::string& sourceGbk, const std::string& fileGbk, RunContext& context) {
-    context.Log("开始手动备份：" + sourceGbk + " 到 " + fileGbk);
+    context.LogBoundary("开始手动备份：" + sourceGbk + " 到 " + fileGbk);
     auto fail = [&](int code, const std::string& why) {
-        context.Log("手动备份失败（错误代码 " + std::to_string(code) + "）：" + why);
+        context.LogBoundary("手动备份失败（错误代码 " + std::to_string(code) + "）：" + why);
         return code;
     };
     auto sourcePath = shared::PathFromGbk(sourceGbk);
@@ -205,9 +205,9 @@ int ArchivePacker::Run(const std::string& sourceGbk, const std::string& fileGbk,
         folder.DeleteFile(tempName);
         return fail(KIVO_E_CREATE_FAILED, "无法把临时文件改名为 " + fileGbk + "：" + ReasonText(r));
     }
-    context.Log("手动备份完成：" + fileGbk + "，文件 " + Decimal(visitor.Files()) + " 个，目录 " +
-                Decimal(visitor.Folders()) + " 个，共 " + Decimal(visitor.Bytes()) + " 字节，备份文件 " +
-                Decimal(writer.BytesWritten()) + " 字节");
+    context.LogBoundary("手动备份完成：" + fileGbk + "，文件 " + Decimal(visitor.Files()) + " 个，目录 " +
+                        Decimal(visitor.Folders()) + " 个，共 " + Decimal(visitor.Bytes()) +
+                        " 字节，备份文件 " + Decimal(writer.BytesWritten()) + " 字节");
     return KIVO_OK;
 }
 

@@ -121,16 +121,16 @@ int CodeOf(const zip::ZipProblem& p) {
 
 std::string ProblemText(const zip::ZipProblem& p) {
     std::string text = FaultOf(p.error).text;
-    if (!p.entry.empty()) text += "：" + GbkFromUtf8Lossy(p.entry);
+    if (!p.entry.empty()) text += "：" + ExactName(p.entry);
     return text + "：" + p.reason;
 }
 
 }  // namespace
 
 int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGbk, RunContext& context) {
-    context.Log("开始还原：" + fileGbk + " 到 " + targetGbk);
+    context.LogBoundary("开始还原：" + fileGbk + " 到 " + targetGbk);
     auto fail = [&](int code, const std::string& why) {
-        context.Log("还原失败（错误代码 " + std::to_string(code) + "）：" + why);
+        context.LogBoundary("还原失败（错误代码 " + std::to_string(code) + "）：" + why);
         return code;
     };
     auto filePath = shared::PathFromGbk(fileGbk);
@@ -254,7 +254,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         if (c) c = bucket->CreateFile(StagingBuckets::FileName(p.index), out);
         if (!c) {
             return discard(c.error == fs::Error::DiskFull ? KIVO_E_WRITE_FAILED : KIVO_E_CREATE_FAILED,
-                           "无法创建 " + GbkFromUtf8Lossy(e.name) + "：" + ReasonText(c));
+                           "无法创建 " + ExactName(e.name) + "：" + ReasonText(c));
         }
         uint64_t offset = 0;
         fs::Status written;
@@ -269,7 +269,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
             const zip::ZipProblem& problem = reader.Problem();
             if (problem.error == zip::ZipError::Output) {
                 return discard(KIVO_E_WRITE_FAILED,
-                               "写入 " + GbkFromUtf8Lossy(e.name) + " 失败：" + ReasonText(written));
+                               "写入 " + ExactName(e.name) + " 失败：" + ReasonText(written));
             }
             return discard(CodeOf(problem), ProblemText(problem));
         }
@@ -281,9 +281,7 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         }
         fs::Status d = out.SetMtime(mtime);
         if (d) d = out.MakeDurable();
-        if (!d)
-            return discard(KIVO_E_WRITE_FAILED,
-                           "写入 " + GbkFromUtf8Lossy(e.name) + " 失败：" + ReasonText(d));
+        if (!d) return discard(KIVO_E_WRITE_FAILED, "写入 " + ExactName(e.name) + " 失败：" + ReasonText(d));
         ++fileCount;
         progress();
     }
@@ -323,8 +321,8 @@ int ArchiveRestorer::Run(const std::string& fileGbk, const std::string& targetGb
         return fail(placed ? KIVO_E_PARTIAL : KIVO_E_CREATE_FAILED,
                     "还原了 " + Decimal(placed) + " 个文件，" + Decimal(failures) + " 个未能还原");
     }
-    context.Log("还原完成：" + targetGbk + "，文件 " + Decimal(placed) + " 个，新建目录 " +
-                Decimal(foldersMade) + " 个，共 " + Decimal(bytes) + " 字节");
+    context.LogBoundary("还原完成：" + targetGbk + "，文件 " + Decimal(placed) + " 个，新建目录 " +
+                        Decimal(foldersMade) + " 个，共 " + Decimal(bytes) + " 字节");
     return KIVO_OK;
 }
 

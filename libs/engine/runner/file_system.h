@@ -201,7 +201,8 @@ void Utf16FromNative(const NativeString& text, std::u16string& out);
 NativeString FoldName(const NativeString& name);
 NativeString NativeFromAscii(std::string_view ascii);
 
-// GBK text of a native path or name for a log line; characters GBK lacks become '?'.
-std::string GbkForLog(const NativeString& text);
+// Appends a native path or name as UTF-8, for a log line that names it exactly (run_text.h); what
+// has no UTF-8 form (a lone surrogate, a byte of no sequence) becomes '?'.
+void AppendUtf8ForLog(std::string& out, const NativeString& text);
 
 }  // namespace kivo::fs

@@ -546,8 +546,8 @@ NativeString NativeFromAscii(std::string_view ascii) {
     return NativeString(ascii);
 }
 
-std::string GbkForLog(const NativeString& text) {
-    return GbkFromUtf8Lossy(text);
+void AppendUtf8ForLog(std::string& out, const NativeString& text) {
+    AppendValidUtf8(out, text);
 }
 
 }  // namespace kivo::fs

@@ -16,6 +16,7 @@
 
 #include "file_system.h"
 #include "shared_files.h"
+#include "utf8_text.h"
 
 extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
                                                FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
@@ -740,13 +741,8 @@ NativeString NativeFromAscii(std::string_view ascii) {
     return NativeString(ascii.begin(), ascii.end());
 }
 
-std::string GbkForLog(const NativeString& text) {
-    if (text.empty()) return std::string();
-    int n = WideCharToMultiByte(936, 0, text.data(), int(text.size()), nullptr, 0, "?", nullptr);
-    if (n <= 0) return std::string(text.size(), '?');
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(936, 0, text.data(), int(text.size()), out.data(), n, "?", nullptr);
-    return out;
+void AppendUtf8ForLog(std::string& out, const NativeString& text) {
+    AppendUtf8FromUtf16(out, std::wstring_view(text));
 }
 
 }  // namespace kivo::fs

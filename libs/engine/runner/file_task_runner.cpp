@@ -34,7 +34,7 @@ class FileTaskRunner final : public TaskRunner {
         try {
             return ArchivePacker(m_options).Run(source, file, context);
         } catch (const std::exception&) {
-            context.Log("手动备份失败：内存不足");
+            context.LogBoundary("手动备份失败：内存不足");
             return KIVO_E_INTERNAL;
         }
     }
@@ -42,7 +42,7 @@ class FileTaskRunner final : public TaskRunner {
         try {
             return ArchiveRestorer(m_options).Run(file, target, context);
         } catch (const std::exception&) {
-            context.Log("还原失败：内存不足");
+            context.LogBoundary("还原失败：内存不足");
             return KIVO_E_INTERNAL;
         }
     }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "shared_files.h"
+#include "history_text.h"
 #include "utf8_text.h"
 
 namespace kivo {
@@ -41,17 +41,6 @@ std::string ReasonText(const fs::Status& status) {
     return "读写错误 (系统代码 " + std::to_string(status.code) + ")";
 }
 
-namespace {
-
-bool IsAscii(std::string_view text) {
-    for (unsigned char c : text) {
-        if (c >= 0x80) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 std::string LogPath(std::string_view rootGbk, const fs::NativeString& relative) {
     std::string out;
     AppendLogPath(out, rootGbk, relative);
@@ -68,24 +57,12 @@ void AppendLogPath(std::string& out, std::string_view rootGbk, const fs::NativeS
     const char separator = '/';
 #endif
     if (!rootGbk.empty() && rootGbk.back() != separator && rootGbk.back() != '/') out += separator;
-    out += fs::GbkForLog(relative);
+    HistoryText::AppendExactName(out, [&](std::string& text) { fs::AppendUtf8ForLog(text, relative); });
 }
 
-std::string GbkFromUtf8Lossy(std::string_view utf8) {
-    if (IsAscii(utf8)) return std::string(utf8);
-    if (auto all = shared::GbkFromUtf8(utf8)) return *all;
+std::string ExactName(std::string_view utf8) {
     std::string out;
-    size_t pos = 0;
-    while (pos < utf8.size()) {
-        size_t start = pos;
-        if (!NextCodePoint(utf8, pos)) {
-            out += '?';
-            pos = start + 1;
-            continue;
-        }
-        auto one = shared::GbkFromUtf8(utf8.substr(start, pos - start));
-        out += one ? *one : std::string("?");
-    }
+    HistoryText::AppendExactName(out, [&](std::string& text) { AppendValidUtf8(text, utf8); });
     return out;
 }
 

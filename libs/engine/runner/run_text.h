@@ -12,12 +12,12 @@ namespace kivo {
 // Why an operation on a file failed, in a few GBK words.
 std::string ReasonText(const fs::Status& status);
 
-// The path a log line shows: the rule's own GBK text, then the relative part below it.
+// The path a log line shows: the rule's own GBK text, then the relative part below it as it is on
+// disk, an exact name (history_text.h): the history writes it as it is, the screen in GBK.
 std::string LogPath(std::string_view rootGbk, const fs::NativeString& relative);
 void AppendLogPath(std::string& out, std::string_view rootGbk, const fs::NativeString& relative);
-
-// GBK text of a UTF-8 name; characters GBK lacks become '?'.
-std::string GbkFromUtf8Lossy(std::string_view utf8);
+// A UTF-8 name (of an archive entry) as an exact name.
+std::string ExactName(std::string_view utf8);
 
 std::string Decimal(uint64_t value);
 

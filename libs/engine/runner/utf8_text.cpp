@@ -63,4 +63,18 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
+void AppendValidUtf8(std::string& out, std::string_view text) {
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t start = pos;
+        if (static_cast<unsigned char>(text[pos]) < 0x80) {
+            ++pos;
+        } else if (!NextCodePoint(text, pos)) {
+            out += '?';
+            pos = start + 1;
+            continue;
+        }
+        out.append(text.data() + start, pos - start);
+    }
+}
+
 }  // namespace kivo

@@ -68,9 +68,17 @@ class ScriptedRunner final : public TaskRunner {
     RunReport RunBackup(const BackupRule& rule, RunContext& context) override {
         return Run("backup " + std::to_string(rule.rule_id), context);
     }
-    int Backup(const std::string& source, const std::string& file, RunContext&) override {
-        std::lock_guard lock(m_script->mutex);
+    int Backup(const std::string& source, const std::string& file, RunContext& context) override {
+        std::unique_lock lock(m_script->mutex);
         m_script->calls.push_back("backup-file " + source + " -> " + file);
+        const int records = m_script->recordLines;
+        lock.unlock();
+        if (records) {
+            // Between the lines that bound it, as a real manual backup logs.
+            context.LogBoundary(ManualBackupStarted(source));
+            for (int n = 1; n <= records; ++n) context.Record(RecordLine(n));
+            context.LogBoundary(ManualBackupEnded(file));
+        }
         return m_script->manualResult;
     }
     int Restore(const std::string& file, const std::string& target, RunContext&) override {
@@ -83,6 +91,10 @@ class ScriptedRunner final : public TaskRunner {
     RunReport Run(const std::string& call, RunContext& context) {
         std::unique_lock lock(m_script->mutex);
         m_script->calls.push_back(call);
+        const int records = m_script->recordLines;
+        lock.unlock();
+        for (int n = 1; n <= records; ++n) context.Record(RecordLine(n));
+        lock.lock();
         ++m_script->running;
         m_script->changed.notify_all();
         // Held runs poll for cancellation, as a real runner checks between files.
@@ -101,6 +113,18 @@ class ScriptedRunner final : public TaskRunner {
 
 RunnerFactory ScriptedRunners(std::shared_ptr<RunnerScript> script) {
     return [script] { return std::make_unique<ScriptedRunner>(script); };
+}
+
+std::string ManualBackupStarted(const std::string& source) {
+    return "开始手动备份：" + source;
+}
+
+std::string ManualBackupEnded(const std::string& file) {
+    return "手动备份完成：" + file;
+}
+
+std::string RecordLine(int n) {
+    return "已删除：/data/" + std::to_string(n) + std::string(80, 'x');
 }
 
 std::string U8(std::u8string_view text) {

@@ -60,6 +60,8 @@ struct RunnerScript {
     std::condition_variable changed;
     std::vector<std::string> calls;  // "clear 3", "backup 4", "backup-file a -> b", "restore b -> a"
     bool holdRuns = false;           // runs wait until released (or cancelled)
+    int recordLines = 0;             // each run first records this many history lines (RecordLine); so does a
+                                     // manual backup, between ManualBackupStarted and ManualBackupEnded
     int running = 0;
     RunReport report{RunOutcome::Succeeded, "共 0 个文件"};
     int manualResult = 0;
@@ -70,6 +72,10 @@ struct RunnerScript {
 };
 
 RunnerFactory ScriptedRunners(std::shared_ptr<RunnerScript> script);
+// The n-th history line a scripted run records (GBK), about 100 bytes.
+std::string RecordLine(int n);
+std::string ManualBackupStarted(const std::string& source);
+std::string ManualBackupEnded(const std::string& file);
 
 // UTF-8 bytes of a u8 literal (plain literals here are GBK).
 std::string U8(std::u8string_view text);

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 
 #include "engine.h"
 #include "engine_test_support.h"
@@ -164,13 +166,19 @@ TEST(GbkToUtf8, WritesEachTextAsOneLineWhateverItHolds) {
         {"C:\\data\\a.log", u8"C:\\data\\a.log"},
         {Gbk(u8"已删除：中文名.txt，字节"), u8"已删除：中文名.txt，字节"},
         {"a\nb\r\tc\x7F", u8"a?b??c?"},  // a file name may hold a line break
-        {"x\xFFy", u8"x?y"},             // no GBK character
         {"\xB0", u8"?"},                 // a lead byte without its trail
         {"\xB0"
          "1" +
              Gbk(u8"表"),
          u8"?1表"},                             // ... before text that goes on
         {Gbk(u8"表") + Gbk(u8"表"), u8"表表"},  // the second comes from memory
+        // A name carried exactly goes in as it is, GBK around it or not, and still as one line.
+        {Gbk(u8"已删除：") + "\xFF" + U8(u8"한글😀.txt") + "\xFF" + Gbk(u8"，字节"),
+         u8"已删除：한글😀.txt，字节"},
+        {"\xFF"
+         "a\nb\xC0\xAF\xED\xA0\x80\xFF",
+         u8"a?b?????"},                   // overlong, a surrogate
+        {"x\xFF" + U8(u8"名"), u8"x名"},  // to the end when not closed
     };
     GbkToUtf8 convert;
     for (const Case& c : cases) {
@@ -178,6 +186,19 @@ TEST(GbkToUtf8, WritesEachTextAsOneLineWhateverItHolds) {
         convert.Append(out, c.gbk);
         EXPECT_EQ(out, "> " + U8(c.utf8)) << c.gbk;
     }
+}
+
+TEST(HistoryText, AnExactNameTravelsMarkedUnlessAsciiAndTheScreenGetsItInGbk) {
+    const std::string folder = Gbk(u8"已删除：D:\\数据\\");
+    std::string line = folder;
+    HistoryText::AppendExactName(line, [](std::string& out) { out += U8(u8"한글😀表.log"); });
+    EXPECT_EQ(line, folder + "\xFF" + U8(u8"한글😀表.log") + "\xFF");
+    EXPECT_EQ(HistoryText::ScreenText(line + Gbk(u8"，1 字节")),
+              Gbk(u8"已删除：D:\\数据\\???表.log，1 字节"));
+    std::string ascii = folder;
+    HistoryText::AppendExactName(ascii, [](std::string& out) { out += "a.log"; });
+    EXPECT_EQ(ascii, folder + "a.log");
+    EXPECT_FALSE(HistoryText::HasExactName(ascii));
 }
 
 TEST_F(History, StartRemovesOnlyDayFilesOlderThanNinetyDays) {
@@ -286,6 +307,7 @@ class FaultyWriter {
             m_changed.notify_all();
             m_changed.wait(lock, [&] { return !m_hold; });
             m_appending = false;
+            if (m_throw) std::exchange(m_throw, nullptr)();
             if (!m_cutAt) return platform::IoStatus{};
             allowed = *m_cutAt;
             return platform::IoStatus{platform::IoFault::DiskFull, 28};
@@ -298,6 +320,11 @@ class FaultyWriter {
     void CutAt(std::optional<size_t> bytes) {
         std::lock_guard lock(m_mutex);
         m_cutAt = bytes;
+    }
+    // The next append throws what throwing throws.
+    void ThrowNext(std::function<void()> throwing) {
+        std::lock_guard lock(m_mutex);
+        m_throw = std::move(throwing);
     }
     void Hold() {
         std::lock_guard lock(m_mutex);
@@ -322,6 +349,7 @@ class FaultyWriter {
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<size_t> m_cutAt;
+    std::function<void()> m_throw;
     bool m_hold = false;
     bool m_appending = false;
     std::vector<std::string> m_shown;
@@ -361,15 +389,178 @@ TEST(HistoryWriter, AStalledDiskDropsAndCountsLinesInsteadOfGrowingOrBlocking) {
     writer.Add("first");
     faulty.WaitAppending();           // the disk hangs in the middle of the first write
     const std::string line(88, 'x');  // 100 bytes a line in the buffer: ten fit
-    for (int i = 0; i < 1000; ++i) writer.Add(line, true);
+    for (int i = 0; i < 1000; ++i) writer.Add(line, HistoryWriter::Room::Wait);
     faulty.Release();
     writer.Stop();
 
-    const std::string x = U8(u8"2024-07-01 08:00:00 ") + line;
-    std::vector<std::u8string> expected = {u8"2024-07-01 08:00:00 first",
-                                           u8"2024-07-01 08:00:00 错误：此前有 990 行运行历史未能写入"};
-    std::string file = DayFile({expected[0], expected[1]});
-    for (int i = 0; i < 10; ++i) file += x + "\r\n";
+    // The note of the lines dropped stands after the lines kept before them.
+    std::string file = DayFile({u8"2024-07-01 08:00:00 first"});
+    for (int i = 0; i < 10; ++i) file += U8(u8"2024-07-01 08:00:00 ") + line + "\r\n";
+    file += U8(u8"2024-07-01 08:00:00 错误：此前有 990 行运行历史未能写入\r\n");
     EXPECT_EQ(FileOrMissing(folder.Path() / "2024-07-01.log"), file);
     EXPECT_TRUE(faulty.Shown().empty());
+}
+
+TEST(HistoryWriter, AStartAndAnEndOfARunAreKeptWhereItsFileLinesAreDropped) {
+    TempFolder folder;
+    FaultyWriter faulty(folder.Path(), 1024);
+    HistoryWriter& writer = faulty.Writer();
+    using Room = HistoryWriter::Room;
+    faulty.Hold();
+    writer.Add("first");
+    faulty.WaitAppending();
+    const std::string line(89, 'x');  // 101 bytes in the buffer: ten leave no room for another line
+    for (int i = 0; i < 10; ++i) writer.Add(line);
+    writer.Add("start", Room::Keep);  // waits for room, but the disk does not move: kept all the same
+    writer.Add("file", Room::Wait);   // the disk has stalled: dropped without waiting
+    writer.Add("end", Room::Keep);
+    // Beyond the bound by an eighth of it (128 bytes) at most: this one would be the 139th.
+    writer.Add(line, Room::Keep);
+    writer.Add("engine");
+    faulty.Release();
+    writer.Stop();
+
+    std::string file = DayFile({u8"2024-07-01 08:00:00 first"});
+    for (int i = 0; i < 10; ++i) file += U8(u8"2024-07-01 08:00:00 ") + line + "\r\n";
+    file += DayFile({u8"2024-07-01 08:00:00 start", u8"2024-07-01 08:00:00 错误：此前有 1 行运行历史未能写入",
+                     u8"2024-07-01 08:00:00 end", u8"2024-07-01 08:00:00 错误：此前有 2 行运行历史未能写入"})
+                .substr(HistoryText::kBom.size());
+    EXPECT_EQ(FileOrMissing(folder.Path() / "2024-07-01.log"), file);
+}
+
+TEST(HistoryWriter, AFaultAfterWritingWorkedAgainIsShownAgainAtOnce) {
+    TempFolder folder;
+    FaultyWriter faulty(folder.Path());
+    HistoryWriter& writer = faulty.Writer();
+    const std::string fault = "错误：无法写入运行历史 " + *shared::GbkFromPath(folder.Path()) +
+                              "：磁盘空间不足。任务照常运行，未写入的行数在恢复后补记";
+    for (const char* line : {"lost", "kept", "lost again"}) {
+        faulty.CutAt(std::string_view(line).starts_with("lost") ? std::optional<size_t>(0) : std::nullopt);
+        writer.Add(line);
+        writer.Flush();
+    }
+    writer.Stop();
+    // Within the hour, but writing had worked in between: the second fault is news.
+    EXPECT_EQ(faulty.Shown(), (std::vector<std::string>{fault, fault}));
+    EXPECT_EQ(
+        FileOrMissing(folder.Path() / "2024-07-01.log"),
+        DayFile({u8"2024-07-01 08:00:00 错误：此前有 1 行运行历史未能写入", u8"2024-07-01 08:00:00 kept"}));
+}
+
+TEST(HistoryWriter, AnExceptionInTheWriterCostsOnlyItsLinesAndTheWriterGoesOn) {
+    const struct {
+        std::function<void()> throwing;
+        std::string reason;
+    } cases[] = {
+        {[] { throw std::bad_alloc(); }, "内存不足"},
+        {[] { throw std::runtime_error("?"); }, "内部错误"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        TempFolder folder;
+        FaultyWriter faulty(folder.Path());
+        HistoryWriter& writer = faulty.Writer();
+        faulty.ThrowNext(c.throwing);
+        writer.Add("a");
+        writer.Add("b");
+        writer.Flush();
+        writer.Add("c");
+        writer.Stop();
+        EXPECT_EQ(
+            FileOrMissing(folder.Path() / "2024-07-01.log"),
+            DayFile({u8"2024-07-01 08:00:00 错误：此前有 2 行运行历史未能写入", u8"2024-07-01 08:00:00 c"}));
+        EXPECT_EQ(faulty.Shown(),
+                  std::vector<std::string>{"错误：无法写入运行历史 " + *shared::GbkFromPath(folder.Path()) +
+                                           "：" + c.reason + "。任务照常运行，未写入的行数在恢复后补记"});
+    }
+}
+
+TEST(HistoryWriter, StopLeavesAWriterStuckInTheKernelAndCountsWhatItHeld) {
+    // The share behind the logs folder stopped answering: the first append never returns until the
+    // test lets it, and then it fails.
+    struct Share {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool stuck = false, answers = false;
+    };
+    auto share = std::make_shared<Share>();
+    std::mutex shownMutex;
+    std::vector<std::string> shown;
+    TempFolder folder;
+    HistoryWriter::Options options;
+    options.folder = folder.Path();
+    options.clock = std::make_shared<FakeClock>(Utc(2024, 7, 1, 8, 0));
+    options.show = [&](std::string line) {
+        std::lock_guard lock(shownMutex);
+        shown.push_back(std::move(line));
+    };
+    options.flushWait = std::chrono::milliseconds(100);
+    options.seam = [share](HistoryWriter::Step step, size_t& allowed) {
+        if (step != HistoryWriter::Step::Append) return platform::IoStatus{};
+        std::unique_lock lock(share->mutex);
+        share->stuck = true;
+        share->changed.notify_all();
+        share->changed.wait(lock, [&] { return share->answers; });
+        allowed = 0;
+        return platform::IoStatus{platform::IoFault::Other, 53};
+    };
+    auto writer = std::make_unique<HistoryWriter>(std::move(options));
+    writer->Start();
+    writer->Add("first");
+    {
+        std::unique_lock lock(share->mutex);
+        share->changed.wait(lock, [&] { return share->stuck; });
+    }
+    writer->Add("second");
+    writer->Flush();  // unanswered: it gives up, and says so
+    writer->Add("third");
+    auto stopped = std::async(std::launch::async, [&] { writer->Stop(); });
+    const bool ended = stopped.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    auto answer = [&] {
+        std::lock_guard lock(share->mutex);
+        share->answers = true;
+        share->changed.notify_all();
+    };
+    if (!ended) answer();
+    ASSERT_TRUE(ended) << "Stop waited for a write that does not return";
+
+    const std::string folderGbk = *shared::GbkFromPath(folder.Path());
+    const std::vector<std::string> expected = {
+        "错误：无法写入运行历史 " + folderGbk + "：没有响应。任务照常运行，未写入的行数在恢复后补记",
+        "错误：运行历史 " + folderGbk + " 没有响应，停止时有 3 行未能写入"};
+    {
+        std::lock_guard lock(shownMutex);
+        EXPECT_EQ(shown, expected);
+    }
+    // The stuck thread outlives its writer. Once its call returns it ends, touching nothing of the
+    // writer's and saying nothing more, and lets go of what it held (the seam and the share).
+    writer.reset();
+    answer();
+    for (int i = 0; i < 1000 && share.use_count() > 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(share.use_count(), 1);
+    std::lock_guard lock(shownMutex);
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(FileOrMissing(folder.Path() / "2024-07-01.log"), "");  // opened, never written
+}
+
+TEST(HistoryWriter, RetentionRunsAgainWhenTheLocalDayChangesWhileTheWriterIdles) {
+    TempFolder folder;
+    auto clock = std::make_shared<FakeClock>(Beijing(7, 1, 12, 0), TimeZone::Fixed(8 * 3600));
+    for (const char* name : {"2024-04-01.log", "2024-04-02.log", "2024-04-03.log"})
+        shared::AtomicWriteFile(folder.Path() / name, "x");
+    HistoryWriter::Options options;
+    options.folder = folder.Path();
+    options.clock = clock;
+    options.dayCheck = std::chrono::milliseconds(10);
+    HistoryWriter writer(options);
+    writer.Start();
+    writer.Flush();
+    EXPECT_EQ(Names(folder.Path()), (std::set<std::string>{"2024-04-02.log", "2024-04-03.log"}));
+
+    // Nothing is added: the writer notices the new day by itself, and 2024-04-02 is now 91 days old.
+    clock->Set(Beijing(7, 2, 0, 0, 1));
+    for (int i = 0; i < 1000 && Names(folder.Path()).size() > 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Names(folder.Path()), std::set<std::string>{"2024-04-03.log"});
 }

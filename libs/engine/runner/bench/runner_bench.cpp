@@ -47,8 +47,8 @@ using kivo::bench::Seconds;
 class HistoryContext final : public kivo::RunContext {
   public:
     explicit HistoryContext(kivo::HistoryWriter& history) : m_history(history) {}
-    void Log(const std::string& line) override { m_history.Add(line, true); }
-    void Record(const std::string& line) override { m_history.Add(line, true); }
+    void Log(const std::string& line) override { m_history.Add(line, kivo::HistoryWriter::Room::Wait); }
+    void Record(const std::string& line) override { m_history.Add(line, kivo::HistoryWriter::Room::Wait); }
     bool KeepsHistory() const override { return true; }
     bool Cancelled() const override { return false; }
     int64_t NowUtc() const override { return int64_t(::time(nullptr)); }

@@ -54,6 +54,7 @@ TEST(Archive, BacksUpAndRestoresATreeExactly) {
                                         "手动备份完成：" + Gbk(file) +
                                             "，文件 5 个，目录 4 个，共 250015 字节，备份文件 " +
                                             std::to_string(std::filesystem::file_size(file)) + " 字节"}));
+    EXPECT_EQ(context.boundaries, context.lines);  // the history keeps them as it keeps a run's start and end
 
     RecordingContext restoring;
     const auto target = dir / "restored";
@@ -63,6 +64,7 @@ TEST(Archive, BacksUpAndRestoresATreeExactly) {
     EXPECT_EQ(restoring.lines, (std::vector<std::string>{"开始还原：" + Gbk(file) + " 到 " + Gbk(target),
                                                          "还原完成：" + Gbk(target) +
                                                              "，文件 5 个，新建目录 4 个，共 250015 字节"}));
+    EXPECT_EQ(restoring.boundaries, restoring.lines);
 }
 
 TEST(Archive, ProgressLinesCountUpToTheTotalsAndTheAppReadsThemBack) {
@@ -276,6 +278,8 @@ TEST(Archive, AFileThatCannotBeReadLeavesNoArchive) {
                                  "开始手动备份：" + Gbk(dir / "src") + " 到 " + Gbk(dir / "old.bkp"),
                                  "备份失败：" + Gbk(dir / "src") + "/locked.db：文件被其他程序占用",
                                  "手动备份失败（错误代码 23）：有 1 个文件或目录未能备份，未生成备份文件"}));
+    // The file's failure line is an ordinary one; the first and the last bound the call.
+    EXPECT_EQ(context.boundaries, (std::vector<std::string>{context.lines.front(), context.lines.back()}));
     EXPECT_EQ(test::ReadFile(dir / "old.bkp"), "the previous backup");
     std::set<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
@@ -419,6 +423,7 @@ TEST(Archive, RestoreNeverWritesThroughALinkInTheTarget) {
     const std::vector<std::string> tail(context.lines.end() - 2, context.lines.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"还原失败：" + Gbk(scene.target) + "/sub/d.txt：是链接, 不跟随",
                                               "还原失败（错误代码 28）：还原了 2 个文件，1 个未能还原"}));
+    EXPECT_EQ(context.boundaries, (std::vector<std::string>{context.lines.front(), context.lines.back()}));
     // Nothing of the staging folder stays behind.
     std::set<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(scene.target))

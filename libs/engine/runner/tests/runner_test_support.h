@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "gbk_to_utf8.h"
+#include "history_text.h"
 #include "rule_records.h"
 #include "runner_options.h"
 #include "task_runner.h"
@@ -17,8 +19,18 @@ namespace kivo::test {
 
 class RecordingContext final : public RunContext {
   public:
-    void Log(const std::string& line) override { lines.push_back(line); }
-    void Record(const std::string& line) override { records.push_back(line); }
+    void Log(const std::string& line) override {
+        lines.push_back(HistoryText::ScreenText(line));
+        Keep(line);
+    }
+    void LogBoundary(const std::string& line) override {
+        boundaries.push_back(HistoryText::ScreenText(line));
+        Log(line);
+    }
+    void Record(const std::string& line) override {
+        records.push_back(HistoryText::ScreenText(line));
+        Keep(line);
+    }
     bool KeepsHistory() const override { return true; }
     bool Cancelled() const override { return cancelAfterChecks >= 0 && ++checks > cancelAfterChecks; }
     int64_t NowUtc() const override { return now; }
@@ -26,11 +38,20 @@ class RecordingContext final : public RunContext {
     // Lines that contain the text.
     std::vector<std::string> Matching(std::string_view text) const;
 
-    std::vector<std::string> lines;
-    std::vector<std::string> records;  // the run history's own lines
-    int64_t now = 1700000000;          // 2023-11-14 22:13:20 UTC
+    std::vector<std::string> lines;       // as the screen shows them, in GBK
+    std::vector<std::string> records;     // the run history's own lines, in GBK
+    std::vector<std::string> history;     // both, as the run history writes them (UTF-8, names exact)
+    std::vector<std::string> boundaries;  // the lines among `lines` that begin or end a manual call
+    int64_t now = 1700000000;             // 2023-11-14 22:13:20 UTC
     int cancelAfterChecks = -1;
     mutable int checks = 0;
+
+  private:
+    void Keep(const std::string& line) {
+        history.emplace_back();
+        m_utf8.Append(history.back(), line);
+    }
+    GbkToUtf8 m_utf8;
 };
 
 // A fresh folder under the system's temporary folder, removed with everything in it afterwards.

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <set>
 
 namespace kivo {
@@ -255,6 +256,38 @@ TEST(WinClean, JunctionAndDirectoryLinkToACanarySurviveADeleteEverythingRule) {
     RecordingContext copying;
     EXPECT_EQ(MakeFileTaskRunner()->RunBackup(backup, copying).outcome, RunOutcome::Succeeded);
     EXPECT_EQ(copying.Matching("跳过链接").size(), 2u);
+}
+
+TEST(WinClean, TheHistoryNamesFilesAsTheyAreOnDiskAndTheScreenAsGbkCan) {
+    WinScratch scratch;
+    const std::wstring watched = scratch / L"watched";
+    MakeDir(watched);
+    // Hangul and an emoji (a surrogate pair) have no GBK character; é has one.
+    const std::wstring deleted = L"\uD55C\uAE00\U0001F600.log", locked = L"\uC7A0\uAE40\u00E9.txt";
+    Write(watched + L"\\" + deleted, "d");
+    Write(watched + L"\\" + locked, "l");
+    HANDLE lock = CreateFileW(Long(watched + L"\\" + locked).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    RecordingContext context;
+    MakeFileTaskRunner()->RunClear(CleanRule(watched), context);
+    CloseHandle(lock);
+
+    const std::string folder = *shared::Utf8FromWide(watched);
+    auto starting = [](const std::vector<std::string>& lines, const std::string& head) {
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return l.starts_with(head); });
+    };
+    EXPECT_EQ(context.history.size(), 2u);
+    EXPECT_EQ(
+        starting(context.history, test::U8(u8"已删除：") + folder + test::U8(u8"\\한글😀.log，1 字节，")), 1);
+    EXPECT_EQ(
+        starting(context.history, test::U8(u8"删除失败：") + folder + test::U8(u8"\\잠김é.txt，1 字节，")),
+        1);
+    EXPECT_EQ(context.lines.size(), 1u);
+    EXPECT_EQ(starting(context.lines, "删除失败：" + GbkOf(watched) + "\\??" +
+                                          *shared::GbkFromUtf8(test::U8(u8"é")) + ".txt，1 字节，"),
+              1);
 }
 
 TEST(WinClean, ALockedFileIsAFailureLineAndTheRunSaysPartial) {
