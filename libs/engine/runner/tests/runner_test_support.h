@@ -80,6 +80,8 @@ struct RawEntry {
     uint32_t externalAttributes = 0100644u << 16;
     uint16_t flags = 0x0800;
     bool deflate = false;
+    size_t alignTo = 0;       // zero bytes before the local header so that the data starts on such an offset
+    size_t localPadding = 0;  // zero bytes of extra field in the local header, as aligning tools add
 };
 std::string BuildRawZip(const std::vector<RawEntry>& entries, std::string_view comment = {});
 

@@ -213,6 +213,48 @@ TEST(ZipReader, RefusesStructuralDamageWithItsReason) {
     }
 }
 
+// Tools that align entries leave gaps between them, or pad the local header's extra field; both are
+// standard and restore. What is refused is data that two entries share.
+TEST(ZipReader, AlignedArchivesReadAndOverlappingEntriesAreRefused) {
+    auto entries = [](size_t alignTo, size_t padding) {
+        std::vector<test::RawEntry> out;
+        for (const char* name : {"a.txt", "sub/b.bin", "c.txt"}) {
+            test::RawEntry e{name, std::string(std::string_view(name).size() * 37, name[0])};
+            e.alignTo = alignTo;
+            e.localPadding = padding;
+            e.deflate = name[0] == 'c';
+            out.push_back(e);
+        }
+        return out;
+    };
+    const struct {
+        const char* shape;
+        size_t alignTo, padding;
+    } aligned[] = {{"4-byte", 4, 0}, {"page", 4096, 0}, {"padded extra", 0, 3}, {"both", 16, 5}};
+    for (const auto& a : aligned) {
+        SCOPED_TRACE(a.shape);
+        const std::string bytes = test::BuildRawZip(entries(a.alignTo, a.padding));
+        std::vector<Item> read;
+        ZipProblem p = ReadAll(bytes, &read);
+        ASSERT_EQ(p.error, ZipError::None) << p.reason;
+        ASSERT_EQ(read.size(), 3u);
+        EXPECT_EQ(read[1].name, "sub/b.bin");
+        EXPECT_EQ(read[1].data, std::string(9 * 37, 's'));
+        EXPECT_EQ(read[2].data, std::string(5 * 37, 'c'));
+    }
+
+    // The second entry's data begins inside the first one's: the same bytes would be read twice.
+    std::string bytes = test::BuildRawZip(entries(0, 0));
+    const size_t cd = bytes.find("PK\x01\x02");
+    const size_t secondCentral = bytes.find("PK\x01\x02", cd + 1);
+    uint32_t firstEnd = uint32_t(kLocalHeaderSize + 5 + 5 * 37);
+    for (uint32_t offset : {firstEnd - 1, firstEnd - 30}) {
+        std::string overlapped = bytes;
+        overlapped.replace(secondCentral + 42, 4, std::string(reinterpret_cast<const char*>(&offset), 4));
+        EXPECT_EQ(ReadAll(overlapped).reason, "条目相互重叠或不连续") << offset;
+    }
+}
+
 TEST(ZipReader, NeverInflatesMoreThanTheDeclaredSize) {
     // A deflate stream of 1 MB of zeros that claims to hold 10 bytes.
     std::string bytes = test::BuildRawZip(
