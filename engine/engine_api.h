@@ -1,4 +1,5 @@
-// The task engine library (kivo.dll): the 19 functions the app calls, and their result codes.
+// The task engine library (kivo.dll): the 19 functions the app calls, the ones added since (at the
+// end), and their result codes.
 //
 // Texts are NUL-terminated GBK (code page 936) byte strings of at most 255 bytes.
 // Records are those of rule_records.h, passed by address. Every function may be
@@ -145,5 +146,18 @@ int kivo_update_backup(const BackupRule* rule);
 // done so far (manual_progress.h).
 int kivo_backup(const char* source_folder, const char* backup_file);
 int kivo_restore(const char* backup_file, const char* target_folder);
+
+// Added beside the 19 (ordinal 21 of kivo.dll).
+//
+// kivo_verify_backup: checks the backup rule's complete sets in its backup_path against the manifest
+// each set keeps: every file is there, has the recorded size, and its content the recorded CRC-32.
+// The check is queued onto the engine's workers like kivo_man_run and reports into the run log and the
+// run history: per set "校验完成：<set>，N 个文件正常" or "校验发现问题：<set>，M 个文件缺失或损坏", and before
+// the latter one line per bad file naming the file and what is wrong ("校验失败：<file>：..."). A set
+// whose manifest is missing or damaged cannot be checked and says so. Only sets this installation
+// owns are checked. 0 = queued; otherwise KIVO_E_NOT_INITIALISED, KIVO_E_UNKNOWN_RULE,
+// KIVO_E_WRONG_KIND (a clean rule), KIVO_E_RULE_BUSY (the rule is running or queued) or
+// KIVO_E_STORE_LOCKED. A disabled rule's sets may be checked.
+int kivo_verify_backup(int rule_id);
 
 }  // extern "C"

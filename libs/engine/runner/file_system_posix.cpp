@@ -4,7 +4,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -337,7 +339,7 @@ Status Dir::Stat(const NativeString& name, Facts& out) const {
     return {};
 }
 
-Status Dir::OpenDir(const NativeString& name, Dir& out) const {
+Status Dir::OpenDir(const NativeString& name, Dir& out, bool) const {
     if (!ValidName(name)) return {Error::NameInvalid, 0};
     int fd = ::openat(m_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
@@ -475,7 +477,95 @@ Status Dir::SyncVolume() const {
     return {};
 }
 
+Status Dir::TryLock(const NativeString& name, FileLock& out) const {
+    if (!ValidName(name)) return {Error::NameInvalid, 0};
+    // A holder releases by removing the name before it lets go; whoever locked the file in between
+    // holds a lock on a file without a name, and tries again with the file the name stands for now.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        int fd = ::openat(m_fd, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) return LastError();
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int e = errno;
+            ::close(fd);
+            return e == EWOULDBLOCK ? Status{Error::Locked, e} : FromErrno(e);
+        }
+        struct stat held, named;
+        if (::fstat(fd, &held) == 0 && ::fstatat(m_fd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            const int dirFd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+            if (dirFd < 0) {
+                const Status s = LastError();
+                ::close(fd);
+                return s;
+            }
+            out = FileLock();
+            out.m_fd = fd;
+            out.m_dirFd = dirFd;
+            out.m_name = name;
+            return {};
+        }
+        ::close(fd);
+    }
+    return {Error::Locked, 0};
+}
+
+int64_t Dir::TimeGranularity() const {
+    constexpr int64_t kMillisecond = 1000000;
+    struct statfs sf;
+    if (::fstatfs(m_fd, &sf) != 0) return 2000 * kMillisecond;
+    switch (static_cast<unsigned long>(sf.f_type)) {
+        case 0x4d44:  // FAT (vfat, msdos): last-write times in two-second steps
+            return 2000 * kMillisecond;
+        case 0x2011BAB0:  // exFAT
+            return 10 * kMillisecond;
+        default:
+            // Nanosecond fields, but the kernel stamps files from its coarse clock, which moves once
+            // a tick (1 to 10 ms).
+            return 10 * kMillisecond;
+    }
+}
+
+// ---- FileLock ----
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : m_fd(other.m_fd), m_dirFd(other.m_dirFd), m_name(std::move(other.m_name)) {
+    other.m_fd = other.m_dirFd = -1;
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_fd = other.m_fd;
+        m_dirFd = other.m_dirFd;
+        m_name = std::move(other.m_name);
+        other.m_fd = other.m_dirFd = -1;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    Release();
+}
+
+bool FileLock::IsHeld() const {
+    return m_fd >= 0;
+}
+
+void FileLock::Release() {
+    if (m_fd < 0) return;
+    ::unlinkat(m_dirFd, m_name.c_str(), 0);
+    ::close(m_fd);
+    ::close(m_dirFd);
+    m_fd = m_dirFd = -1;
+}
+
 // ---- free functions ----
+
+int64_t ClockTicksNow() {
+    struct timespec t;
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return Ticks(t);
+}
 
 Status PathIsLink(const std::filesystem::path& path, bool& link) {
     struct stat st;

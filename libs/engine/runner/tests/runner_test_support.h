@@ -49,7 +49,7 @@ class ScratchDir {
 
 // Civil time of a UTC instant: a fixed zone, so that tests do not depend on the machine's.
 fs::CivilTime UtcCivil(int64_t utc);
-// Runner options that read local time as UTC.
+// Runner options that read local time as UTC, with a volume clock of no step (FactsSettled).
 RunnerOptions UtcOptions();
 
 // UTF-8 text of a u8 literal.
