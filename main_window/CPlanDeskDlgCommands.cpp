@@ -1,5 +1,5 @@
 // The main window's commands on rules: the popup menus of both rule lists, new, change,
-// delete, enable/disable and run-now, and the run and manual-restore buttons.
+// delete, enable/disable, run-now and the backup rules' verify, and the run and manual-restore buttons.
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -67,6 +67,8 @@ bool CPlanDeskDlg::OnCommand(WORD code, WORD id, HWND) {
             return OnToggleRules(), true;
         case IDM_MANUAL_RUN:
             return OnManualRun(), true;
+        case IDM_VERIFY_BACKUP:
+            return OnVerifyBackup(), true;
         case IDC_AUTO_RUN:
             return OnAutoRun(), true;
         case IDC_STOP_RUN:
@@ -160,6 +162,7 @@ void CPlanDeskDlg::ShowRulePopup(bool clearList) {
     if (plan.grayToggle) fw::GrayMenuItem(popup, IDM_TOGGLE_RULES);
     if (plan.grayDelete) fw::GrayMenuItem(popup, IDM_DELETE_RULES);
     if (plan.toggleEnables) fw::SetMenuItemTextGbk(popup, IDM_TOGGLE_RULES, ToggleItemText(plan));
+    if (plan.grayVerify && !clearList) fw::GrayMenuItem(popup, IDM_VERIFY_BACKUP);
     m_nPopupList = clearList ? 1 : 0;
     ::TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
 }
@@ -218,6 +221,17 @@ void CPlanDeskDlg::OnManualRun() {
     if (m_vecSelRows.size() != 1) return;
     if (kivo_man_run(CapturedRuleId(PopupList(), 0)) != 0) {
         fw::MessageBoxGbk(m_hWnd, "手动执行失败.", kWarning, MB_OK | MB_ICONINFORMATION);
+    }
+}
+
+// The check runs on the engine's thread and reports in the run log; only a refusal is shown here.
+void CPlanDeskDlg::OnVerifyBackup() {
+    if (m_vecSelRows.size() != 1) return;
+    const int result = kivo_verify_backup(CapturedRuleId(m_lstBackup, 0));
+    if (result != 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "校验备份失败,错误代码:%d", result);
+        fw::MessageBoxGbk(m_hWnd, text, kWarning, MB_OK | MB_ICONINFORMATION);
     }
 }
 

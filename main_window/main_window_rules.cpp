@@ -19,6 +19,7 @@ PopupPlan PlanPopup(size_t selectedRows, int runState, bool anyDisabled) {
     if (selectedRows > 1) plan.grayNew = plan.grayEdit = true;
     if (selectedRows == 0) plan.grayEdit = plan.grayToggle = plan.grayDelete = true;
     plan.toggleEnables = anyDisabled;
+    plan.grayVerify = selectedRows != 1;
     return plan;
 }
 

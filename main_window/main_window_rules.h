@@ -17,6 +17,7 @@ struct PopupPlan {
     bool grayDelete = false;
     bool grayRun = false;
     bool toggleEnables = false;  // the toggle item reads "启用(&U)" and enables
+    bool grayVerify = false;     // "校验备份(&V)" of the backup popup: one rule at a time
 };
 
 // Which items of a rule popup are available, from the captured rows, the engine's running

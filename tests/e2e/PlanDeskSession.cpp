@@ -50,7 +50,8 @@ const wchar_t* const kDisableItem = L"禁用(&U)";
 const wchar_t* const kEnableItem = L"启用(&U)";
 const wchar_t* const kDeleteItem = L"删除(&D)";
 const wchar_t* const kRunNowItem = L"手动执行(&R)";
-const WORD kItemKeys[] = {'N', 'E', 'U', 'D', 'R'};
+const wchar_t* const kVerifyItem = L"校验备份(&V)";
+const WORD kItemKeys[] = {'N', 'E', 'U', 'D', 'R', 'V'};
 
 }  // namespace
 
@@ -214,8 +215,12 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
 
 HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& rows,
                                 const PopupState& state) {
-    // Drawn first: the reference must not take the input while the app's menu is open.
-    const Pixels& expected = ReferenceMenu(state);
+    // Drawn first: the reference must not take the input while the app's menu is open. The backup
+    // list's menu ends with the verify item, available for exactly one rule.
+    PopupState drawn = state;
+    const bool backupList = listId == IDC_BACKUP_LIST;
+    drawn.grayed[kVerify] = rows.size() != 1;
+    const Pixels& expected = ReferenceMenu(drawn, backupList ? 6 : 5);
     HWND menu = OpenPopup(main, listId, rows);
     if (!menu) return nullptr;
     const Pixels shown = CaptureWindow(menu);
@@ -227,8 +232,9 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
                       std::to_wstring(expected.height);
     } else {
         // Name the items whose band of the picture differs.
-        const int band = shown.height / 5;
-        for (int item = 0; item < 5; ++item) {
+        const int items = backupList ? 6 : 5;
+        const int band = shown.height / items;
+        for (int item = 0; item < items; ++item) {
             for (int y = item * band; y < (item + 1) * band; ++y) {
                 const auto row = size_t(y) * size_t(shown.width);
                 if (!std::equal(shown.bgra.begin() + long(row),
@@ -248,12 +254,12 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
     return menu;
 }
 
-const Pixels& PlanDeskSession::ReferenceMenu(const PopupState& state) {
-    const wchar_t* texts[] = {kNewItem, kChangeItem, state.enableText ? kEnableItem : kDisableItem,
-                              kDeleteItem, kRunNowItem};
+const Pixels& PlanDeskSession::ReferenceMenu(const PopupState& state, int items) {
+    const wchar_t* texts[] = {kNewItem,    kChangeItem, state.enableText ? kEnableItem : kDisableItem,
+                              kDeleteItem, kRunNowItem, kVerifyItem};
     std::vector<MenuLine> lines;
     std::wstring key;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < items; ++i) {
         lines.push_back({texts[i], state.grayed[i]});
         key += std::wstring(texts[i]) + (state.grayed[i] ? L"-" : L"+");
     }

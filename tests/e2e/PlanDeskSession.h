@@ -35,10 +35,11 @@ std::string Gbk(const std::wstring& text);
 std::wstring ScreenshotFolder();
 std::wstring SaveScreenshot(HWND window, const std::wstring& folder, const std::wstring& name);
 
-// The popup items of both rule lists, in order: new, change, enable/disable, delete, run now.
-enum PopupItem { kNew, kChange, kToggle, kDelete, kRunNow };
+// The popup items of both rule lists, in order: new, change, enable/disable, delete, run now; and
+// the backup list's verify.
+enum PopupItem { kNew, kChange, kToggle, kDelete, kRunNow, kVerify };
 struct PopupState {
-    bool grayed[5] = {};
+    bool grayed[6] = {};
     bool enableText = false;  // the third item reads "启用(&U)" rather than "禁用(&U)"
 };
 
@@ -102,7 +103,7 @@ class PlanDeskSession {
     bool ClickAndWait(HWND dialog, int id, const std::function<bool()>& cond);
 
   private:
-    const Pixels& ReferenceMenu(const PopupState& state);
+    const Pixels& ReferenceMenu(const PopupState& state, int items);
     // Opens the list's new-rule editor, lets fill set it up and saves it; each step that fails says so.
     bool AddRule(HWND main, int listId, const wchar_t* caption, const std::function<bool(HWND)>& fill);
 

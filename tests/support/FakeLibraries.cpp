@@ -130,6 +130,9 @@ int kivo_restore(const char* file, const char* folder) {
     Fakes().restores.emplace_back(file, folder);
     return Fakes().restoreResult;
 }
+int kivo_verify_backup(int id) {
+    return Record(WithId("kivo_verify_backup", id)), Fakes().verifyResult;
+}
 
 int account_start(void) {
     return Record("account_start"), 0;

@@ -142,10 +142,12 @@ fs::Status SetFolder::GiveName(const fs::NativeString& workingName, const fs::Na
     return {};
 }
 
-fs::Status SetFolder::Expire(const OwnSet& set) const {
+fs::Status SetFolder::Expire(const OwnSet& set, bool& busy) const {
     const fs::NativeString working = WorkingName(set.name);
     fs::FileLock lock;
-    if (fs::Status s = Lock(working, lock); !s) return s;
+    fs::Status locked = Lock(working, lock);
+    busy = locked.error == fs::Error::Locked;
+    if (!locked) return locked;
     // A leftover of an earlier finish: it must not make the set look finished once it is a working set.
     fs::Dir folder;
     fs::Status s = m_folder.OpenDir(set.name, folder);

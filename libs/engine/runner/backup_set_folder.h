@@ -60,8 +60,8 @@ class SetFolder {
     fs::Status GiveName(const fs::NativeString& workingName, const fs::NativeString& finalName) const;
 
     // Removes one of the rule's sets: locked, renamed to its working name (so that it no longer
-    // looks complete), then emptied with its mark last. Error::Locked when another run is at it.
-    fs::Status Expire(const OwnSet& set) const;
+    // looks complete), then emptied with its mark last. busy: another run holds it, nothing was done.
+    fs::Status Expire(const OwnSet& set, bool& busy) const;
     // Removes a working set whose lock is held, its mark last.
     fs::Status RemoveWorking(const fs::NativeString& workingName) const;
 

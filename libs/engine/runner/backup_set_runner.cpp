@@ -573,11 +573,12 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
         }
         for (size_t i : plan.expired) {
             const OwnSet& old = older[i];
-            fs::Status r = folder.Expire(old);
+            bool busy = false;
+            fs::Status r = folder.Expire(old, busy);
             if (r) {
                 ++removed;
                 context.Log("删除过期备份：" + folder.PathOf(old.name));
-            } else if (r.error != fs::Error::Locked) {  // locked: another run is removing it
+            } else if (!busy) {  // busy: another run is removing it
                 ++retentionFailures;
                 context.Log("删除过期备份失败：" + folder.PathOf(old.name) + "：" + ReasonText(r));
             }

@@ -22,6 +22,7 @@ class RecordingContext final : public RunContext {
     bool KeepsHistory() const override { return true; }
     bool Cancelled() const override { return cancelAfterChecks >= 0 && ++checks > cancelAfterChecks; }
     int64_t NowUtc() const override { return now; }
+    std::string Installation() const override { return installation; }
 
     // Lines that contain the text.
     std::vector<std::string> Matching(std::string_view text) const;
@@ -29,6 +30,7 @@ class RecordingContext final : public RunContext {
     std::vector<std::string> lines;
     std::vector<std::string> records;  // the run history's own lines
     int64_t now = 1700000000;          // 2023-11-14 22:13:20 UTC
+    std::string installation;          // none: as before installations had identities
     int cancelAfterChecks = -1;
     mutable int checks = 0;
 };
