@@ -22,7 +22,7 @@ const char* const kExports[] = {
     "kivo_deinit",          "kivo_del_rule",      "kivo_enable_rule",    "kivo_get_backup",
     "kivo_get_backup_list", "kivo_get_clear",     "kivo_get_clear_list", "kivo_init",
     "kivo_is_run",          "kivo_man_run",       "kivo_regist_msg",     "kivo_restore",
-    "kivo_stop_run",        "kivo_update_backup", "kivo_update_clear",
+    "kivo_stop_run",        "kivo_update_backup", "kivo_update_clear",   "kivo_verify_backup",
 };
 
 // The names in a loaded module's export directory.
@@ -36,7 +36,10 @@ std::vector<std::string> ExportedNames(HMODULE module) {
     std::vector<std::string> out;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i)
         out.emplace_back(reinterpret_cast<const char*>(base + names[i]));
-    EXPECT_EQ(exports->NumberOfFunctions, exports->NumberOfNames);
+    // Every function has a name; an ordinal kept free for another export holds none.
+    auto functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
+    EXPECT_EQ(DWORD(std::count_if(functions, functions + exports->NumberOfFunctions, [](DWORD f) { return f != 0; })),
+              exports->NumberOfNames);
     return out;
 }
 
@@ -176,6 +179,8 @@ TEST_F(KivoDll, ExportsExactlyTheNineteenFunctions) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, std::vector<std::string>(std::begin(kExports), std::end(kExports)));
     for (const char* name : kExports) EXPECT_NE(GetProcAddress(m_kivo->module, name), nullptr) << name;
+    EXPECT_EQ(GetProcAddress(m_kivo->module, MAKEINTRESOURCEA(21)),
+              GetProcAddress(m_kivo->module, "kivo_verify_backup"));
 }
 
 TEST_F(KivoDll, RulesAddedThroughTheDllSurviveARestart) {
