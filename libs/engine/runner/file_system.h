@@ -121,6 +121,9 @@ class File {
     // Hands the written range to the disk without waiting for it (POSIX), so that the one
     // SyncVolume before a backup is named complete finds little left to write.
     void StartWriteBack(uint64_t offset, uint64_t n);
+    // CopyFrom for a large file where the kernel can copy between files itself; NotSupported (with
+    // nothing written) where it cannot.
+    Status CopyInKernel(const File& from, uint64_t n, uint64_t& copied, uint32_t& crc);
 
 #ifdef _WIN32
     void* m_handle = nullptr;

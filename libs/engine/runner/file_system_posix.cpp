@@ -12,12 +12,17 @@
 
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "shared_files.h"
 #include "run_text.h"
 #include "utf8_text.h"
+#include "zip_format.h"
 
 namespace kivo::fs {
 namespace {
@@ -227,6 +232,89 @@ void File::StartWriteBack(uint64_t offset, uint64_t n) {
     ::sync_file_range(m_fd, loff_t(offset), loff_t(n), SYNC_FILE_RANGE_WRITE);
 #else
     (void)offset, (void)n;
+#endif
+}
+
+// The kernel copies (copy_file_range: no pass through this process's memory, shared extents where the
+// file system has them) while a second thread reads back what is already copied and takes its CRC, so
+// that the CRC is of the copy itself and costs the copy no time.
+Status File::CopyInKernel(const File& from, uint64_t n, uint64_t& copied, uint32_t& crc) {
+#ifdef __linux__
+    constexpr uint64_t kPiece = 8u << 20;
+    constexpr uint64_t kWriteBackPiece = 64u << 20;
+    copied = 0;
+    std::mutex mutex;
+    std::condition_variable progressed;
+    uint64_t ready = 0;  // bytes the kernel has copied
+    bool finished = false;
+    Status readBack;
+    uint32_t readCrc = 0;
+    std::thread checker([&] {
+        std::unique_ptr<char[]> buffer(new char[1 << 20]);
+        uint64_t at = 0;
+        for (;;) {
+            uint64_t until;
+            {
+                std::unique_lock lock(mutex);
+                progressed.wait(lock, [&] { return finished || ready > at; });
+                until = ready;
+                if (at >= until) return;
+            }
+            while (at < until) {
+                size_t got = 0;
+                const size_t want = size_t(std::min<uint64_t>(until - at, 1 << 20));
+                if (Status s = ReadAt(at, buffer.get(), want, got); !s || got == 0) {
+                    readBack = s ? Status{Error::Io, EIO} : s;
+                    std::lock_guard lock(mutex);
+                    finished = true;  // nothing more to read back: the copy fails
+                    return;
+                }
+                readCrc = zip::Crc32(buffer.get(), got, readCrc);
+                at += got;
+            }
+        }
+    });
+    Status result;
+    uint64_t handed = 0;
+    loff_t in = 0, out = 0;
+    while (copied < n) {
+        const ssize_t r = ::copy_file_range(from.m_fd, &in, m_fd, &out, size_t(std::min(n - copied, kPiece)), 0);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            const int e = errno;
+            // Nothing copied yet and a kernel or file system that cannot: the buffered copy does it.
+            if (copied == 0 && (e == EXDEV || e == EINVAL || e == ENOSYS || e == EOPNOTSUPP || e == EBADF)) {
+                result = {Error::NotSupported, e};
+            } else {
+                result = FromErrno(e);
+            }
+            break;
+        }
+        if (r == 0) break;  // the source is shorter than n
+        copied += uint64_t(r);
+        {
+            std::lock_guard lock(mutex);
+            if (finished) break;  // reading back failed
+            ready = copied;
+        }
+        progressed.notify_one();
+        if (copied - handed >= kWriteBackPiece) {
+            StartWriteBack(handed, copied - handed);
+            handed = copied;
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        finished = true;
+    }
+    progressed.notify_one();
+    checker.join();
+    if (result) result = readBack;
+    crc = readCrc;
+    return result;
+#else
+    (void)from, (void)n, (void)copied, (void)crc;
+    return {Error::NotSupported, 0};
 #endif
 }
 

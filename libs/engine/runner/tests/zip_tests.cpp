@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "crc32_fold.h"
 #include "runner_test_support.h"
 #include "zip_format.h"
 #include "zip_reader.h"
@@ -75,6 +76,30 @@ const std::vector<Item>& SampleItems() {
         {"big/random.bin", RandomBytes(200000, 7)},
     };
     return items;
+}
+
+// The folded CRC against zlib's table: every length around its block sizes, any start in memory, any
+// CRC before, and long runs.
+TEST(Crc32, TheFoldedCrcIsZlibsOnEveryLengthAndAlignment) {
+    if (!CpuFoldsCrc32()) GTEST_SKIP() << "this CPU has no carry-less multiply";
+    const std::string bytes = RandomBytes(1 << 20, 21);
+    std::mt19937 rng(5);
+    auto zlib = [&](size_t at, size_t n, uint32_t crc) {
+        return uint32_t(::crc32(crc, reinterpret_cast<const Bytef*>(bytes.data() + at), uInt(n)));
+    };
+    for (size_t n = 0; n <= 300; ++n) {
+        const size_t at = rng() % 64;
+        const uint32_t before = n % 3 ? uint32_t(rng()) : 0;
+        ASSERT_EQ(Crc32Folded(bytes.data() + at, n, before), zlib(at, n, before)) << n << " at " << at;
+    }
+    for (size_t n : {size_t(4096), size_t(65536 + 17), bytes.size() - 3}) {
+        ASSERT_EQ(Crc32Folded(bytes.data() + 3, n, 0x12345678), zlib(3, n, 0x12345678)) << n;
+    }
+    // In pieces, as a copy hands them over.
+    uint32_t folded = 0;
+    for (size_t at = 0; at < bytes.size(); at += 70001)
+        folded = Crc32(bytes.data() + at, std::min<size_t>(70001, bytes.size() - at), folded);
+    EXPECT_EQ(folded, zlib(0, bytes.size(), 0));
 }
 
 TEST(Crc32Combine, EqualsTheCrcOfTheConcatenation) {
