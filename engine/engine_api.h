@@ -152,8 +152,8 @@ int kivo_restore(const char* backup_file, const char* target_folder);
 // kivo_verify_backup: checks the backup rule's complete sets in its backup_path against the manifest
 // each set keeps: every file is there, has the recorded size, and its content the recorded CRC-32.
 // The check is queued onto the engine's workers like kivo_man_run and reports into the run log and the
-// run history: per set "校验完成：<set>，N 个文件正常" or "校验发现问题：<set>，M 个文件缺失或损坏", and before
-// the latter one line per bad file naming the file and what is wrong ("校验失败：<file>：..."). A set
+// run history: per set "校验完成：<set>，N 个文件正常" or "校验发现问题：<set>，M 个文件缺失或损坏", and
+// before the latter one line per bad file naming the file and what is wrong ("校验失败：<file>：..."). A set
 // whose manifest is missing or damaged cannot be checked and says so. Only sets this installation
 // owns are checked. 0 = queued; otherwise KIVO_E_NOT_INITIALISED, KIVO_E_UNKNOWN_RULE,
 // KIVO_E_WRONG_KIND (a clean rule), KIVO_E_RULE_BUSY (the rule is running or queued) or

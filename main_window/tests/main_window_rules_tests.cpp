@@ -20,10 +20,12 @@ TEST(PopupPlan, AvailabilityTable) {
         int running;
         bool grayNew, grayEdit, grayToggle, grayDelete, grayRun, grayVerify;
     } cases[] = {
-        {0, 0, false, true, true, true, true, true},     {1, 0, false, false, false, false, false, false},
+        {0, 0, false, true, true, true, true, true},
+        {1, 0, false, false, false, false, false, false},
         // No run-now while the engine runs by itself; a check of the sets is no run of the rule.
         {1, 1, false, false, false, false, true, false},
-        {1, -7, false, false, false, false, true, false}, {2, 0, true, true, false, false, true, true},
+        {1, -7, false, false, false, false, true, false},
+        {2, 0, true, true, false, false, true, true},
         {5, 1, true, true, false, false, true, true},
     };
     for (const Case& c : cases) {

@@ -74,7 +74,8 @@ InstallationIdentity LoadInstallationId(const std::filesystem::path& folder,
     if (copy == Read::Good) {
         // An unreadable file is left alone: what is wrong with it is not ours to overwrite.
         if (primary != Read::Unreadable) shared::AtomicWriteFile(file, FileText(mirrored));
-        if (primary == Read::Damaged) out.logLines.push_back("本机安装标识文件 installation.id 已损坏，已从副本恢复");
+        if (primary == Read::Damaged)
+            out.logLines.push_back("本机安装标识文件 installation.id 已损坏，已从副本恢复");
         out.id = mirrored;
         return out;
     }
@@ -92,7 +93,8 @@ InstallationIdentity LoadInstallationId(const std::filesystem::path& folder,
     shared::AtomicWriteFile(mirror, FileText(*made));
     if (primary == Read::Damaged || copy == Read::Damaged) {
         out.logLines.push_back(
-            "错误：本机安装标识已损坏，已生成新的标识；带有旧标识的备份今后不会被本机自动删除，也不再用作链接的基础");
+            "错误：本机安装标识已损坏，已生成新的标识；带有旧标识的备份今后不会被本机自动删除，也不再用作链接"
+            "的基础");
     }
     out.id = *made;
     return out;

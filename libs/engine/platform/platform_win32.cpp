@@ -187,8 +187,8 @@ bool RemoveFileName(const std::filesystem::path& file) {
 }
 
 bool RandomBytes(void* out, size_t n) {
-    return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(out), ULONG(n),
-                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+    return BCRYPT_SUCCESS(
+        BCryptGenRandom(nullptr, static_cast<PUCHAR>(out), ULONG(n), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
 }  // namespace kivo::platform

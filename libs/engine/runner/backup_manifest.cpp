@@ -327,9 +327,9 @@ ManifestProblem BackupManifest::Parse(std::string text, BackupManifest& out) {
     auto path = [&](const Record& r) { return all.substr(r.pathOffset, r.pathLength); };
     std::sort(parsed.m_records.begin(), parsed.m_records.end(),
               [&](const Record& a, const Record& b) { return path(a) < path(b); });
-    if (std::adjacent_find(parsed.m_records.begin(), parsed.m_records.end(), [&](const Record& a, const Record& b) {
-            return path(a) == path(b);
-        }) != parsed.m_records.end()) {
+    if (std::adjacent_find(parsed.m_records.begin(), parsed.m_records.end(),
+                           [&](const Record& a, const Record& b) { return path(a) == path(b); }) !=
+        parsed.m_records.end()) {
         return ManifestProblem::Damaged;
     }
     parsed.m_paths = std::move(text);  // the records' paths are offsets into it

@@ -99,10 +99,12 @@ class BackupManifest {
         bool settled = true;
         bool dropped = false;
     };
-    std::string_view PathOf(const Record& r) const { return std::string_view(m_paths).substr(r.pathOffset, r.pathLength); }
+    std::string_view PathOf(const Record& r) const {
+        return std::string_view(m_paths).substr(r.pathOffset, r.pathLength);
+    }
 
     std::string m_source;
-    std::string m_paths;  // the paths one after another; a parsed manifest's whole text
+    std::string m_paths;            // the paths one after another; a parsed manifest's whole text
     std::vector<Record> m_records;  // sorted by path once parsed
     size_t m_droppedCount = 0;
     bool m_parsed = false;

@@ -22,7 +22,8 @@ fs::NativeString LockName(const fs::NativeString& workingName) {
 }
 
 bool EndsWith(const fs::NativeString& text, const fs::NativeString& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // A small file of a set, read whole; nullopt when it is missing, unreadable or too big for one.
@@ -172,10 +173,12 @@ uint64_t SetFolder::FinishLeftovers(const std::vector<OwnSet>& sets) {
     const fs::NativeString lockTail = TmpSuffix() + fs::NativeFromAscii(kSetLockSuffix);
     for (const fs::DirEntry& e : entries) {
         if (e.facts.kind != fs::Kind::File || !EndsWith(e.name, lockTail)) continue;
-        const fs::NativeString working = e.name.substr(0, e.name.size() - lockTail.size() + TmpSuffix().size());
+        const fs::NativeString working =
+            e.name.substr(0, e.name.size() - lockTail.size() + TmpSuffix().size());
         auto utf8 = fs::Utf8FromNative(working);
         fs::Facts facts;
-        if (!utf8 || !ParseSetName(*utf8, m_rule) || m_folder.Stat(working, facts).error != fs::Error::NotFound)
+        if (!utf8 || !ParseSetName(*utf8, m_rule) ||
+            m_folder.Stat(working, facts).error != fs::Error::NotFound)
             continue;
         fs::FileLock lock;
         if (Lock(working, lock)) lock.Release();
@@ -220,8 +223,8 @@ void SetFolder::FinishLeftover(const OwnSet& set, uint64_t& failures) {
         m_context.Log("完成上次备份的改名：" + PathOf(finalName));
     } else {
         ++failures;
-        m_context.Log("备份 " + PathOf(set.name) + " 已完成，但仍无法改名为 " + fs::GbkForLog(finalName) + "：" +
-                      ReasonText(s) + "，下次运行时再试");
+        m_context.Log("备份 " + PathOf(set.name) + " 已完成，但仍无法改名为 " + fs::GbkForLog(finalName) +
+                      "：" + ReasonText(s) + "，下次运行时再试");
     }
 }
 

@@ -129,7 +129,8 @@ class SetFileWriter {
 
     // A copy in the last set no longer looks as the backup left it: every set that shares it holds the
     // edited bytes now. The new set gets a fresh copy; the operator gets the names.
-    void ReportEdited(const fs::Dir& previous, const fs::NativeString& name, const fs::NativeString& relative) {
+    void ReportEdited(const fs::Dir& previous, const fs::NativeString& name,
+                      const fs::NativeString& relative) {
         fs::Facts copy;
         std::string sharing;
         if (previous.Stat(name, copy)) {
@@ -432,8 +433,8 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
     fs::NativeString baseName, tempName;
     fs::FileLock lock;
     fs::Status made{fs::Error::Exists, 0};
-    for (int sequence = 1; sequence <= 99 && (made.error == fs::Error::Exists || made.error == fs::Error::Locked);
-         ++sequence) {
+    for (int sequence = 1;
+         sequence <= 99 && (made.error == fs::Error::Exists || made.error == fs::Error::Locked); ++sequence) {
         baseName = fs::NativeFromAscii(SetBaseName(rule.rule_id, local, sequence));
         fs::Facts facts;
         if (backup.Stat(baseName, facts) || backup.Stat(baseName + fs::NativeFromAscii("-incomplete"), facts))
@@ -544,8 +545,8 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
         return Failed("无法完成备份 " + folder.PathOf(finalName) + "：" + ReasonText(s));
     }
     if (fs::Status named = folder.GiveName(tempName, finalName); !named) {
-        std::string summary = "备份已完成，但无法改名为 " + fs::GbkForLog(finalName) + "（" + ReasonText(named) +
-                              "），暂存为 " + folder.PathOf(tempName);
+        std::string summary = "备份已完成，但无法改名为 " + fs::GbkForLog(finalName) + "（" +
+                              ReasonText(named) + "），暂存为 " + folder.PathOf(tempName);
         summary += done ? "，下次运行时完成改名" : "；也无法写入完成标记，下次运行会把它当作未完成的备份删除";
         return {RunOutcome::PartiallyFailed, summary};
     }
@@ -569,7 +570,8 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
             context.Log("时间异常：当前时间比最近的备份 " + folder.PathOf(newest.name) + "（" +
                         CreatedText(m_options, newest.mark.created) + "）晚 " +
                         Decimal(uint64_t((now - newest.mark.created) / kSecondsPerDay)) +
-                        " 天，超过计划间隔加两天，系统时间可能有误；本次不删除过期备份，若计算机只是长时间未运行，下次运行时照常删除");
+                        " 天，超过计划间隔加两天，系统时间可能有误；本次不删除过期备份，若计算机只是长时间未"
+                        "运行，下次运行时照常删除");
         }
         for (size_t i : plan.expired) {
             const OwnSet& old = older[i];

@@ -24,14 +24,16 @@ std::optional<std::string> CheckFile(const fs::Dir& parent, const fs::NativeStri
     if (s) s = in.GetState(facts);
     if (!s) return "无法读取（" + ReasonText(s) + "）";
     if (facts.size != recorded.size) {
-        return "大小不符：清单记录 " + Decimal(recorded.size) + " 字节，实际 " + Decimal(facts.size) + " 字节";
+        return "大小不符：清单记录 " + Decimal(recorded.size) + " 字节，实际 " + Decimal(facts.size) +
+               " 字节";
     }
     uint32_t crc = 0;
     uint64_t done = 0;
     while (done < recorded.size) {
         size_t got = 0;
         const size_t want = size_t(std::min<uint64_t>(buffer.size(), recorded.size - done));
-        if (fs::Status r = in.ReadAt(done, buffer.data(), want, got); !r) return "无法读取（" + ReasonText(r) + "）";
+        if (fs::Status r = in.ReadAt(done, buffer.data(), want, got); !r)
+            return "无法读取（" + ReasonText(r) + "）";
         if (got == 0) break;
         crc = zip::Crc32(buffer.data(), got, crc);
         done += got;
@@ -46,9 +48,14 @@ std::optional<std::string> CheckFile(const fs::Dir& parent, const fs::NativeStri
 class SetChecker final : public TreeVisitor {
   public:
     SetChecker(RunContext& context, const BackupManifest& manifest, std::string setGbk)
-        : m_context(context), m_manifest(manifest), m_set(std::move(setGbk)), m_seen(manifest.Size(), false) {}
+        : m_context(context),
+          m_manifest(manifest),
+          m_set(std::move(setGbk)),
+          m_seen(manifest.Size(), false) {}
 
-    bool EnterDirectory(const fs::Dir&, const fs::NativeString&, const fs::DirEntry&) override { return true; }
+    bool EnterDirectory(const fs::Dir&, const fs::NativeString&, const fs::DirEntry&) override {
+        return true;
+    }
     void File(const fs::Dir& parent, const fs::DirEntry& entry, const fs::NativeString& relative) override {
         const std::optional<size_t> index = m_manifest.Index(ManifestPath(relative));
         if (!index || m_seen[*index]) return;
@@ -66,7 +73,8 @@ class SetChecker final : public TreeVisitor {
         Bad(relative, "已被替换为链接");
     }
     void Failure(const fs::NativeString& relative, const fs::Status& status) override {
-        m_context.Log("校验失败：" + LogPath(m_set, relative) + "：无法读取目录（" + ReasonText(status) + "）");
+        m_context.Log("校验失败：" + LogPath(m_set, relative) + "：无法读取目录（" + ReasonText(status) +
+                      "）");
     }
     void TooDeep(const fs::NativeString&) override {}
     bool Stop() override {

@@ -31,7 +31,8 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Load(const unsigned char
 }
 
 // The register of a CRC (not its final inversion) over n bytes, n a multiple of 16 and at least 64.
-__attribute__((target("pclmul,sse4.1"))) uint32_t FoldBlocks(uint32_t state, const unsigned char* p, size_t n) {
+__attribute__((target("pclmul,sse4.1"))) uint32_t FoldBlocks(uint32_t state, const unsigned char* p,
+                                                             size_t n) {
     const __m128i k512 = _mm_set_epi64x(kFold512High, kFold512Low);
     const __m128i k128 = _mm_set_epi64x(kFold128High, kFold128Low);
     __m128i x0 = _mm_xor_si128(Load(p), _mm_cvtsi32_si128(int(state)));
@@ -53,7 +54,8 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t FoldBlocks(uint32_t state, con
     const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
     __m128i x = _mm_xor_si128(_mm_srli_si128(x0, 8), _mm_clmulepi64_si128(x0, k128, 0x10));
     const __m128i upper = _mm_srli_si128(x, 4);
-    x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, mask32), _mm_set_epi64x(0, kFold64), 0x00), upper);
+    x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, mask32), _mm_set_epi64x(0, kFold64), 0x00),
+                      upper);
     const __m128i barrett = _mm_set_epi64x(kInverse, kPolynomial);
     __m128i q = _mm_clmulepi64_si128(_mm_and_si128(x, mask32), barrett, 0x10);
     q = _mm_clmulepi64_si128(_mm_and_si128(q, mask32), barrett, 0x00);

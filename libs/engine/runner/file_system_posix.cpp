@@ -278,7 +278,8 @@ Status File::CopyInKernel(const File& from, uint64_t n, uint64_t& copied, uint32
     uint64_t handed = 0;
     loff_t in = 0, out = 0;
     while (copied < n) {
-        const ssize_t r = ::copy_file_range(from.m_fd, &in, m_fd, &out, size_t(std::min(n - copied, kPiece)), 0);
+        const ssize_t r =
+            ::copy_file_range(from.m_fd, &in, m_fd, &out, size_t(std::min(n - copied, kPiece)), 0);
         if (r < 0) {
             if (errno == EINTR) continue;
             const int e = errno;

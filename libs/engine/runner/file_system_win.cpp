@@ -281,8 +281,8 @@ Status ThroughDataReparsePoint(HANDLE folder, const NativeString& name, ACCESS_M
     InitializeObjectAttributes(&oa, &us, OBJ_CASE_INSENSITIVE, folder, nullptr);
     IO_STATUS_BLOCK io;
     HANDLE data = nullptr;
-    NTSTATUS s = NtCreateFile(&data, access | SYNCHRONIZE, &oa, &io, nullptr, FILE_ATTRIBUTE_NORMAL, kShareAll,
-                              kFileOpen, options | kSynchronousIo, nullptr, 0);
+    NTSTATUS s = NtCreateFile(&data, access | SYNCHRONIZE, &oa, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                              kShareAll, kFileOpen, options | kSynchronousIo, nullptr, 0);
     if (!NT_SUCCESS(s)) return FromNt(s);
     if (FileIndexOf(data) != index) {
         CloseHandle(data);
@@ -765,7 +765,8 @@ int64_t Dir::TimeGranularity() const {
     constexpr int64_t kMillisecond = 10000;
     FsAttributeInfo info{};
     IO_STATUS_BLOCK io;
-    if (!NT_SUCCESS(NtQueryVolumeInformationFile(m_handle, &io, &info, sizeof info, kFileFsAttributeInformation)))
+    if (!NT_SUCCESS(
+            NtQueryVolumeInformationFile(m_handle, &io, &info, sizeof info, kFileFsAttributeInformation)))
         return 2000 * kMillisecond;
     const std::wstring name(info.FileSystemName,
                             std::min<size_t>(info.FileSystemNameLength / sizeof(wchar_t), 32));

@@ -40,12 +40,29 @@ TEST(InstallationId, IsMadeOnceKeptMirroredAndRestored) {
         {"the mirror lost", "K", kMissing, kKept, Text(kKept), Text(kKept), {}},
         {"the mirror stale", "K", "M", kKept, Text(kKept), Text(kKept), {}},
         {"the file lost", kMissing, "M", kMirrored, Text(kMirrored), Text(kMirrored), {}},
-        {"the file damaged", "D", "M", kMirrored, Text(kMirrored), Text(kMirrored),
+        {"the file damaged",
+         "D",
+         "M",
+         kMirrored,
+         Text(kMirrored),
+         Text(kMirrored),
          {"本机安装标识文件 installation.id 已损坏，已从副本恢复"}},
-        {"both damaged", "D", "D", kNew, Text(kNew), Text(kNew),
-         {"错误：本机安装标识已损坏，已生成新的标识；带有旧标识的备份今后不会被本机自动删除，也不再用作链接的基础"}},
-        {"upper-case digits are not ours", "U", kMissing, kNew, Text(kNew), Text(kNew),
-         {"错误：本机安装标识已损坏，已生成新的标识；带有旧标识的备份今后不会被本机自动删除，也不再用作链接的基础"}},
+        {"both damaged",
+         "D",
+         "D",
+         kNew,
+         Text(kNew),
+         Text(kNew),
+         {"错误：本机安装标识已损坏，已生成新的标识；带有旧标识的备份今后不会被本机自动删除，也不再用作链接的"
+          "基础"}},
+        {"upper-case digits are not ours",
+         "U",
+         kMissing,
+         kNew,
+         Text(kNew),
+         Text(kNew),
+         {"错误：本机安装标识已损坏，已生成新的标识；带有旧标识的备份今后不会被本机自动删除，也不再用作链接的"
+          "基础"}},
     };
     auto contents = [&](const char* which) -> std::optional<std::string> {
         if (!which) return std::nullopt;
@@ -75,7 +92,8 @@ TEST(InstallationId, IsMadeOnceKeptMirroredAndRestored) {
         EXPECT_EQ(FileOrMissing(folder.Path() / "installation.bak"), row.mirrorAfter) << row.what;
         // What was damaged is kept for a look, never thrown away.
         if (row.file && row.file[0] != 'K' && row.file[0] != 'M') {
-            EXPECT_EQ(FileOrMissing(folder.Path() / "installation.id.damaged"), *contents(row.file)) << row.what;
+            EXPECT_EQ(FileOrMissing(folder.Path() / "installation.id.damaged"), *contents(row.file))
+                << row.what;
         }
     }
 }
@@ -84,7 +102,9 @@ TEST(InstallationId, WithoutRandomBitsOrAWritableFolderThereIsNone) {
     TempFolder folder;
     const InstallationIdentity none = LoadInstallationId(folder.Path(), [](void*, size_t) { return false; });
     EXPECT_EQ(none.id, "");
-    EXPECT_EQ(none.logLines, std::vector<std::string>{"错误：无法保存本机安装标识文件 installation.id，本次备份不标注安装标识，也只清理未标注的旧备份"});
+    EXPECT_EQ(none.logLines,
+              std::vector<std::string>{"错误：无法保存本机安装标识文件 "
+                                       "installation.id，本次备份不标注安装标识，也只清理未标注的旧备份"});
     EXPECT_EQ(FileOrMissing(folder.Path() / "installation.id"), "<missing>");
 
     // A folder named like the file cannot be read, and is left as it is.

@@ -38,7 +38,8 @@ std::vector<std::string> ExportedNames(HMODULE module) {
         out.emplace_back(reinterpret_cast<const char*>(base + names[i]));
     // Every function has a name; an ordinal kept free for another export holds none.
     auto functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
-    EXPECT_EQ(DWORD(std::count_if(functions, functions + exports->NumberOfFunctions, [](DWORD f) { return f != 0; })),
+    EXPECT_EQ(DWORD(std::count_if(functions, functions + exports->NumberOfFunctions,
+                                  [](DWORD f) { return f != 0; })),
               exports->NumberOfNames);
     return out;
 }

@@ -54,9 +54,10 @@ struct Installation {
         options.clock = clock;
         options.makeRunner = [gate] {
             RunnerOptions runner;
-            if (gate) runner.seam = [gate](RunnerOptions::Seam seam, const fs::NativeString& relative) {
-                return gate->At(seam, relative);
-            };
+            if (gate)
+                runner.seam = [gate](RunnerOptions::Seam seam, const fs::NativeString& relative) {
+                    return gate->At(seam, relative);
+                };
             return MakeFileTaskRunner(runner);
         };
         engine = std::make_unique<Engine>(std::move(options));

@@ -256,7 +256,8 @@ int main() {
     const double rsyncTime = Best(
         runs, [] {},
         [&] {
-            Shell("rsync -a --link-dest=" + Quote(newest) + " " + Quote(small) + "/ " + Quote(fresh("rsync")));
+            Shell("rsync -a --link-dest=" + Quote(newest) + " " + Quote(small) + "/ " +
+                  Quote(fresh("rsync")));
         });
     Row("second set, unchanged small files", "cp -a", secondTime, cpTime);
     Row("second set, unchanged small files", "cp -al", secondTime, cpLinkTime);

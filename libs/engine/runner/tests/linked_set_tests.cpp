@@ -137,7 +137,8 @@ TEST(LinkedSet, EachChangeOfTheSourceDecidesBetweenLinkAndCopy) {
     EXPECT_EQ(manifest.Size(), 7u);
     for (const auto& entry : stdfs::directory_iterator(second / "src")) {
         const std::string content = test::ReadFile(entry.path());
-        const std::optional<ManifestEntry> recorded = manifest.Find("src/" + entry.path().filename().string());
+        const std::optional<ManifestEntry> recorded =
+            manifest.Find("src/" + entry.path().filename().string());
         ASSERT_TRUE(recorded) << entry.path();
         EXPECT_EQ(recorded->crc, shared::Crc32(content)) << entry.path();
         EXPECT_EQ(recorded->size, content.size()) << entry.path();

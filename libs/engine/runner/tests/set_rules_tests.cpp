@@ -40,7 +40,8 @@ TEST(SetMark, NamesItsInstallationAndOldMarksStayOurs) {
         EXPECT_EQ(OwnedBy(*mark, 5, row.running), row.owned) << row.what;
     }
     // An owner that cannot be read is nobody's to touch.
-    for (const char* bad : {"installation=\n", "installation=xyz\n", "installation=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n"}) {
+    for (const char* bad :
+         {"installation=\n", "installation=xyz\n", "installation=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n"}) {
         EXPECT_FALSE(ParseSetMark("kivo backup set\nrule=5\ncreated=1\n" + std::string(bad))) << bad;
     }
 }
@@ -56,9 +57,9 @@ TEST(SetRetention, ScheduleSpacingIsTheLongestGapBetweenRuns) {
     EXPECT_EQ(ScheduleSpacing(schedule(15, 0, 0)), 15 * 60);
     EXPECT_EQ(ScheduleSpacing(schedule(0, 0, 0)), kDay);
     EXPECT_EQ(ScheduleSpacing(schedule(0, 0, 127)), kDay);
-    EXPECT_EQ(ScheduleSpacing(schedule(0, 0, 1)), 7 * kDay);                  // Mondays
-    EXPECT_EQ(ScheduleSpacing(schedule(0, 0, 1 | 4)), 5 * kDay);              // Wednesday to Monday
-    EXPECT_EQ(ScheduleSpacing(schedule(0, 0, 0x40 | 1)), 6 * kDay);           // Monday to Sunday
+    EXPECT_EQ(ScheduleSpacing(schedule(0, 0, 1)), 7 * kDay);         // Mondays
+    EXPECT_EQ(ScheduleSpacing(schedule(0, 0, 1 | 4)), 5 * kDay);     // Wednesday to Monday
+    EXPECT_EQ(ScheduleSpacing(schedule(0, 0, 0x40 | 1)), 6 * kDay);  // Monday to Sunday
     EXPECT_EQ(ScheduleSpacing(schedule(0, 31, 0)), 31 * kDay);
     EXPECT_EQ(ScheduleSpacing(schedule(30, 31, 1)), 30 * 60);  // interval wins, as the schedule says
 }
@@ -148,7 +149,8 @@ TEST(ReparsePoints, OnlyABackupWalksIntoDataAndNeverIntoALink) {
         fs::Kind backup, clean;  // reading through data, or not
     } rows[] = {
         {"plain file", facts(fs::Kind::File, 0, fs::Kind::Other), fs::Kind::File, fs::Kind::File},
-        {"deduplicated file", facts(fs::Kind::Link, 0x80000013, fs::Kind::File), fs::Kind::File, fs::Kind::Link},
+        {"deduplicated file", facts(fs::Kind::Link, 0x80000013, fs::Kind::File), fs::Kind::File,
+         fs::Kind::Link},
         {"cloud folder", facts(fs::Kind::Link, 0x9000001A, fs::Kind::Directory), fs::Kind::Directory,
          fs::Kind::Link},
         {"junction", facts(fs::Kind::Link, 0xA0000003, fs::Kind::Directory), fs::Kind::Link, fs::Kind::Link},

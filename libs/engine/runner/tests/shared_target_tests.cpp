@@ -81,12 +81,12 @@ TEST(SharedTarget, ARunNeverLinksFromExpiresOrRemovesAnotherInstallationsSets) {
     // Days later, with keep_days 1: our own old set and our leftover go; all of theirs stay.
     RunReport report = ours.Take(kNow + 2 * kDay, 1);
     ASSERT_EQ(report.outcome, RunOutcome::Succeeded) << report.summary;
-    EXPECT_EQ(Names(ours.backup), (std::set<std::string>{SetName(kNow), "kivo-5-20231110-000000.tmp",
-                                                         SetName(kNow + 2 * kDay)}));
-    EXPECT_EQ(ours.context.lines,
-              (std::vector<std::string>{
-                  "删除上次未完成的备份：" + Gbk(ours.backup / "kivo-5-20231111-000000.tmp"),
-                  "删除过期备份：" + Gbk(ours.backup / SetName(kNow + 3600))}));
+    EXPECT_EQ(Names(ours.backup),
+              (std::set<std::string>{SetName(kNow), "kivo-5-20231110-000000.tmp", SetName(kNow + 2 * kDay)}));
+    EXPECT_EQ(
+        ours.context.lines,
+        (std::vector<std::string>{"删除上次未完成的备份：" + Gbk(ours.backup / "kivo-5-20231111-000000.tmp"),
+                                  "删除过期备份：" + Gbk(ours.backup / SetName(kNow + 3600))}));
     EXPECT_EQ(test::ReadFile(ours.backup / SetName(kNow + 2 * kDay) / std::string(kSetMarkName)),
               SetMarkText(5, kNow + 2 * kDay, kOurs));
 }
@@ -135,7 +135,8 @@ TEST(SharedTarget, AWorkingSetWhoseLockIsHeldIsLeftAloneAndAFreeOneIsALeftover) 
 // first one's working set mid-copy, and neither harms the other.
 TEST(SharedTarget, TwoRunsAtOnceBothFinishWhole) {
     ScratchDir dir;
-    for (int i = 0; i < 20; ++i) test::WriteFile(dir / "src" / ("f" + std::to_string(i)), std::string(i * 100, 'x'));
+    for (int i = 0; i < 20; ++i)
+        test::WriteFile(dir / "src" / ("f" + std::to_string(i)), std::string(i * 100, 'x'));
     std::mutex mutex;
     std::condition_variable changed;
     bool paused = false, resume = false;
@@ -180,8 +181,9 @@ TEST(SetRemoval, ADeleteThatFailsKeepsTheMarkAndTheNextRunFinishesTheRemoval) {
     ScratchDir dir;
     RunnerOptions failing = UtcOptions();
     failing.seam = [](RunnerOptions::Seam seam, const fs::NativeString& relative) {
-        return seam == RunnerOptions::Seam::DeleteFile && relative == "src/b.txt" ? fs::Status{fs::Error::Locked, 0}
-                                                                                  : fs::Status{};
+        return seam == RunnerOptions::Seam::DeleteFile && relative == "src/b.txt"
+                   ? fs::Status{fs::Error::Locked, 0}
+                   : fs::Status{};
     };
     Installation plain(dir, kOurs), broken(dir, kOurs, failing);
     test::WriteFile(plain.source / "a.txt", "alpha");
@@ -191,8 +193,9 @@ TEST(SetRemoval, ADeleteThatFailsKeepsTheMarkAndTheNextRunFinishesTheRemoval) {
 
     RunReport report = broken.Take(kNow + 2 * kDay, 1);
     EXPECT_EQ(report.outcome, RunOutcome::PartiallyFailed);
-    EXPECT_EQ(broken.context.lines, std::vector<std::string>{"删除过期备份失败：" + Gbk(plain.backup / doomed) +
-                                                             "：文件被其他程序占用"});
+    EXPECT_EQ(
+        broken.context.lines,
+        std::vector<std::string>{"删除过期备份失败：" + Gbk(plain.backup / doomed) + "：文件被其他程序占用"});
     // No longer posing as complete, still known as ours.
     EXPECT_EQ(Names(plain.backup), (std::set<std::string>{doomed + ".tmp", SetName(kNow + 2 * kDay)}));
     EXPECT_EQ(Names(plain.backup / (doomed + ".tmp")), (std::set<std::string>{".kivo-set", "src"}));
@@ -222,7 +225,8 @@ TEST(FinalRename, ARefusedRenameIsTriedAgainThenLeftToTheNextRun) {
     RunReport report = ours.Take(kNow);
     EXPECT_EQ(report.summary, ours.Summary(kNow, 1, 5, 0));
     EXPECT_EQ(refusals, 2);
-    EXPECT_EQ(Names(ours.backup / SetName(kNow)), (std::set<std::string>{".kivo-manifest", ".kivo-set", "src"}));
+    EXPECT_EQ(Names(ours.backup / SetName(kNow)),
+              (std::set<std::string>{".kivo-manifest", ".kivo-set", "src"}));
 
     // Held for good: the finished set stays under its working name, and no older set is removed for it.
     refusals = 0;
@@ -252,47 +256,53 @@ TEST(Clock, AYearAheadRemovesNothingAndAfterAnHonestGapExpiryResumes) {
         ScratchDir dir;
         Installation ours(dir, kOurs);
         test::WriteFile(ours.source / "a.txt", "alpha");
-        for (int day = 0; day < 4; ++day) ASSERT_EQ(ours.Take(kNow + day * kDay).outcome, RunOutcome::Succeeded);
+        for (int day = 0; day < 4; ++day)
+            ASSERT_EQ(ours.Take(kNow + day * kDay).outcome, RunOutcome::Succeeded);
         RunReport ahead = ours.Take(kNow + 403 * kDay, 3);
         EXPECT_EQ(ahead.summary, ours.Summary(kNow + 403 * kDay, 0, 0, 1));
         EXPECT_EQ(ours.context.lines,
-                  std::vector<std::string>{far + Gbk(ours.backup / SetName(kNow + 3 * kDay)) +
-                                           "（2023-11-17 22:13:20）晚 400 天，超过计划间隔加两天，系统时间可能有误；"
-                                           "本次不删除过期备份，若计算机只是长时间未运行，下次运行时照常删除"});
+                  std::vector<std::string>{
+                      far + Gbk(ours.backup / SetName(kNow + 3 * kDay)) +
+                      "（2023-11-17 22:13:20）晚 400 天，超过计划间隔加两天，系统时间可能有误；"
+                      "本次不删除过期备份，若计算机只是长时间未运行，下次运行时照常删除"});
         EXPECT_EQ(Names(ours.backup).size(), 5u);
         // The clock put right: the set from the future is kept and named, expiry goes on by the real date.
         RunReport back = ours.Take(kNow + 4 * kDay, 3);
-        EXPECT_EQ(ours.context.lines,
-                  (std::vector<std::string>{
-                      "时间异常：备份 " + Gbk(ours.backup / SetName(kNow + 403 * kDay)) +
-                          " 的创建时间 2024-12-21 22:13:20 晚于当前时间，予以保留",
-                      "删除过期备份：" + Gbk(ours.backup / SetName(kNow)),
-                      "删除过期备份：" + Gbk(ours.backup / SetName(kNow + kDay))}));
+        EXPECT_EQ(ours.context.lines, (std::vector<std::string>{
+                                          "时间异常：备份 " + Gbk(ours.backup / SetName(kNow + 403 * kDay)) +
+                                              " 的创建时间 2024-12-21 22:13:20 晚于当前时间，予以保留",
+                                          "删除过期备份：" + Gbk(ours.backup / SetName(kNow)),
+                                          "删除过期备份：" + Gbk(ours.backup / SetName(kNow + kDay))}));
         EXPECT_EQ(back.summary, ours.Summary(kNow + 4 * kDay, 0, 0, 1) + "，删除过期备份 2 个");
     }
     {
         ScratchDir dir;
         Installation ours(dir, kOurs);
         test::WriteFile(ours.source / "a.txt", "alpha");
-        for (int day = 0; day < 4; ++day) ASSERT_EQ(ours.Take(kNow + day * kDay).outcome, RunOutcome::Succeeded);
+        for (int day = 0; day < 4; ++day)
+            ASSERT_EQ(ours.Take(kNow + day * kDay).outcome, RunOutcome::Succeeded);
         ours.Take(kNow + 17 * kDay, 3);  // two weeks off
         EXPECT_EQ(ours.context.Matching(far).size(), 1u);
         EXPECT_EQ(Names(ours.backup).size(), 5u);
         RunReport next = ours.Take(kNow + 18 * kDay, 3);
         EXPECT_EQ(next.summary, ours.Summary(kNow + 18 * kDay, 0, 0, 1) + "，删除过期备份 4 个");
-        EXPECT_EQ(Names(ours.backup), (std::set<std::string>{SetName(kNow + 17 * kDay), SetName(kNow + 18 * kDay)}));
+        EXPECT_EQ(Names(ours.backup),
+                  (std::set<std::string>{SetName(kNow + 17 * kDay), SetName(kNow + 18 * kDay)}));
     }
 }
 
 TEST(RacyTimestamps, AFileWrittenWithinTheClocksStepIsCopiedTheNextTime) {
     ScratchDir dir;
     RunnerOptions coarse = UtcOptions();
-    coarse.timeGranularity = [](const fs::Dir&) { return int64_t(3600) * 1000000000; };  // whatever was just written
+    coarse.timeGranularity = [](const fs::Dir&) {
+        return int64_t(3600) * 1000000000;
+    };  // whatever was just written
     Installation fresh(dir, kOurs, coarse), settled(dir, kOurs);
     test::WriteFile(fresh.source / "a.txt", "alpha");
     ASSERT_EQ(fresh.Take(kNow).outcome, RunOutcome::Succeeded);
-    EXPECT_NE(test::ReadFile(dir / "bk" / SetName(kNow) / std::string(kSetManifestName)).find("\tunsettled\t"),
-              std::string::npos);
+    EXPECT_NE(
+        test::ReadFile(dir / "bk" / SetName(kNow) / std::string(kSetManifestName)).find("\tunsettled\t"),
+        std::string::npos);
     // Unchanged since, but its record could not tell a rewrite within that step: copied, not linked.
     EXPECT_EQ(settled.Take(kNow + 60).summary, settled.Summary(kNow + 60, 1, 5, 0));
     // Now recorded as settled, it links.
@@ -311,9 +321,10 @@ TEST(EditInsideASet, TheWarningNamesEverySetThatSharesTheEditedCopy) {
     test::WriteFile(second / "src/doc.txt", "EDITED!!");  // the same size, inside the set
 
     RunReport report = ours.Take(kNow + 2 * kDay);
-    EXPECT_EQ(ours.context.lines, std::vector<std::string>{"备份内容异常：" + Gbk(second / "src/doc.txt") +
-                                                           " 在备份后被改动过，共用这份副本的备份：" + SetName(kNow) +
-                                                           "、" + SetName(kNow + kDay) + "；本次已重新复制此文件"});
+    EXPECT_EQ(ours.context.lines,
+              std::vector<std::string>{"备份内容异常：" + Gbk(second / "src/doc.txt") +
+                                       " 在备份后被改动过，共用这份副本的备份：" + SetName(kNow) + "、" +
+                                       SetName(kNow + kDay) + "；本次已重新复制此文件"});
     EXPECT_EQ(report.summary, ours.Summary(kNow + 2 * kDay, 1, 8, 1));
     EXPECT_EQ(test::ReadFile(ours.backup / SetName(kNow + 2 * kDay) / "src/doc.txt"), "original");
 }

@@ -28,13 +28,16 @@ struct Sets {
     }
     stdfs::path Take(int64_t at) {
         context.now = at;
-        EXPECT_EQ(MakeFileTaskRunner(UtcOptions())->RunBackup(test::MakeBackupRule(5, source, backup), context).outcome,
+        EXPECT_EQ(MakeFileTaskRunner(UtcOptions())
+                      ->RunBackup(test::MakeBackupRule(5, source, backup), context)
+                      .outcome,
                   RunOutcome::Succeeded);
         return backup / SetBaseName(5, test::UtcCivil(at), 1);
     }
     RunReport Verify() {
         context.lines.clear();
-        return MakeFileTaskRunner(UtcOptions())->VerifyBackup(test::MakeBackupRule(5, source, backup), context);
+        return MakeFileTaskRunner(UtcOptions())
+            ->VerifyBackup(test::MakeBackupRule(5, source, backup), context);
     }
     stdfs::path source, backup;
     RecordingContext context;
@@ -50,8 +53,10 @@ TEST(VerifyBackup, EveryCompleteSetIsCheckedAndEveryBadFileIsNamed) {
     test::WriteFile(sets.source / "d.txt", "delta");
     const stdfs::path third = sets.Take(kNow + 2 * kDay);
     // Neither an unfinished nor an incomplete set is checked, nor another installation's.
-    test::WriteFile(sets.backup / "kivo-5-20231101-000000-incomplete/.kivo-set", SetMarkText(5, kNow - 9 * kDay, kOurs));
-    test::WriteFile(sets.backup / "kivo-5-20231102-000000.tmp/.kivo-set", SetMarkText(5, kNow - 8 * kDay, kOurs));
+    test::WriteFile(sets.backup / "kivo-5-20231101-000000-incomplete/.kivo-set",
+                    SetMarkText(5, kNow - 9 * kDay, kOurs));
+    test::WriteFile(sets.backup / "kivo-5-20231102-000000.tmp/.kivo-set",
+                    SetMarkText(5, kNow - 8 * kDay, kOurs));
     test::WriteFile(sets.backup / "kivo-5-20231103-000000/.kivo-set",
                     SetMarkText(5, kNow - 7 * kDay, std::string(32, 'b')));
 
@@ -59,15 +64,15 @@ TEST(VerifyBackup, EveryCompleteSetIsCheckedAndEveryBadFileIsNamed) {
     EXPECT_EQ(good.outcome, RunOutcome::Succeeded);
     EXPECT_EQ(good.summary, "校验备份 3 个，全部正常");
     EXPECT_EQ(sets.context.lines, (std::vector<std::string>{"校验完成：" + Gbk(first) + "，3 个文件正常",
-                                                           "校验完成：" + Gbk(second) + "，3 个文件正常",
-                                                           "校验完成：" + Gbk(third) + "，4 个文件正常"}));
+                                                            "校验完成：" + Gbk(second) + "，3 个文件正常",
+                                                            "校验完成：" + Gbk(third) + "，4 个文件正常"}));
 
-    stdfs::remove(first / "src/b.txt");                   // gone from the first set only
-    stdfs::remove(first / "src/sub/c.txt");               // replaced there by a file of another size
+    stdfs::remove(first / "src/b.txt");      // gone from the first set only
+    stdfs::remove(first / "src/sub/c.txt");  // replaced there by a file of another size
     test::WriteFile(first / "src/sub/c.txt", "gamma and more");
     stdfs::remove(second / std::string(kSetManifestName));
-    test::WriteFile(third / "src/d.txt", "DELTA");        // the same size, other bytes
-    stdfs::remove(third / "src/a.txt");                   // replaced by a link
+    test::WriteFile(third / "src/d.txt", "DELTA");  // the same size, other bytes
+    stdfs::remove(third / "src/a.txt");             // replaced by a link
     stdfs::create_symlink(sets.source / "a.txt", third / "src/a.txt");
 
     RunReport bad = sets.Verify();
