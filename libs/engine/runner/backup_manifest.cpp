@@ -99,20 +99,6 @@ int HexValue(char c) {
     return c <= '9' ? c - '0' : c - 'A' + 10;
 }
 
-// The bytes of well-escaped text.
-std::string Unescape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%') {
-            out += char(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 bool Field(std::string_view line, std::string_view key, std::string_view& value) {
     if (line.substr(0, key.size()) != key || line.size() <= key.size() || line[key.size()] != '=')
@@ -146,6 +132,20 @@ bool ParseEntry(std::string_view line, ManifestEntry& out, int version) {
 }
 
 }  // namespace
+
+std::string UnescapeManifestText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%') {
+            out += char(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
 
 std::string EscapeManifestText(std::string_view bytes) {
     std::string out;
@@ -304,7 +304,7 @@ ManifestProblem BackupManifest::Parse(std::string text, BackupManifest& out) {
     uint64_t files = 0;
     if (!NextLine(rest, line) || !Field(line, "source", value) || !WellEscaped(value))
         return ManifestProblem::Damaged;
-    parsed.m_source = Unescape(value);
+    parsed.m_source = UnescapeManifestText(value);
     if (!NextLine(rest, line) || !Field(line, "files", value) || !ParseNumber(value, files) ||
         files > rest.size() / 10) {
         return ManifestProblem::Damaged;

@@ -44,8 +44,10 @@ struct ManifestEntry {
 
 // The manifest's form of a path below the set's top (names joined by the platform's separator).
 std::string ManifestPath(const fs::NativeString& relative);
-// Bytes with the characters that would break a line or a field escaped.
+// Bytes with the characters that would break a line or a field escaped, and back (of text as a parsed
+// manifest holds it).
 std::string EscapeManifestText(std::string_view bytes);
+std::string UnescapeManifestText(std::string_view text);
 
 // Whether the source file, as it is now, is the file the entry recorded: same size, same last-write
 // time, same change time, and facts that were settled when recorded. Where the volume keeps no change

@@ -7,7 +7,7 @@
 #include "backup_set_folder.h"
 #include "run_text.h"
 #include "shared_files.h"
-#include "tree_walker.h"
+#include "run_visitor.h"
 #include "zip_format.h"
 
 namespace kivo {
@@ -45,13 +45,10 @@ std::optional<std::string> CheckFile(const fs::Dir& parent, const fs::NativeStri
 
 // Walks one set and checks every file its manifest names; files the manifest does not name (none,
 // unless someone added them) are left alone.
-class SetChecker final : public TreeVisitor {
+class SetChecker final : public RunVisitor {
   public:
-    SetChecker(RunContext& context, const BackupManifest& manifest, std::string setGbk)
-        : m_context(context),
-          m_manifest(manifest),
-          m_set(std::move(setGbk)),
-          m_seen(manifest.Size(), false) {}
+    SetChecker(RunContext& context, const BackupManifest& manifest, const std::string& setGbk)
+        : RunVisitor(context, setGbk), m_manifest(manifest), m_seen(manifest.Size(), false) {}
 
     bool EnterDirectory(const fs::Dir&, const fs::NativeString&, const fs::DirEntry&) override {
         return true;
@@ -73,14 +70,11 @@ class SetChecker final : public TreeVisitor {
         Bad(relative, "已被替换为链接");
     }
     void Failure(const fs::NativeString& relative, const fs::Status& status) override {
-        m_context.Log("校验失败：" + LogPath(m_set, relative) + "：无法读取目录（" + ReasonText(status) +
+        m_context.Log("校验失败：" + LogPath(m_root, relative) + "：无法读取目录（" + ReasonText(status) +
                       "）");
     }
     void TooDeep(const fs::NativeString&) override {}
-    bool Stop() override {
-        if (!m_cancelled && m_context.Cancelled()) m_cancelled = true;
-        return m_cancelled;
-    }
+    bool Stop() override { return CheckCancelled(); }
 
     // The files recorded but not found.
     void ReportMissing() {
@@ -93,40 +87,28 @@ class SetChecker final : public TreeVisitor {
 
     uint64_t Good() const { return m_good; }
     uint64_t BadCount() const { return m_bad; }
-    bool Cancelled() const { return m_cancelled; }
 
   private:
     void Bad(const fs::NativeString& relative, const std::string& what) {
         ++m_bad;
-        m_context.Log("校验失败：" + LogPath(m_set, relative) + "：" + what);
+        m_context.Log("校验失败：" + LogPath(m_root, relative) + "：" + what);
     }
 
     // The log path of a file the manifest names: its escapes undone, its names in the platform's form.
     std::string LogPathOf(std::string_view path) const {
-        std::string bytes;
-        for (size_t i = 0; i < path.size(); ++i) {
-            if (path[i] == '%' && i + 2 < path.size()) {
-                bytes += char(std::stoi(std::string(path.substr(i + 1, 2)), nullptr, 16));
-                i += 2;
-            } else {
-                bytes += path[i];
-            }
-        }
+        const std::string bytes = UnescapeManifestText(path);
         if (auto native = fs::NativeFromUtf8(bytes)) {
             std::replace(native->begin(), native->end(), fs::NativeString::value_type('/'),
                          fs::NativeString::value_type(std::filesystem::path::preferred_separator));
-            return LogPath(m_set, *native);
+            return LogPath(m_root, *native);
         }
-        return m_set + "/" + GbkFromUtf8Lossy(bytes);  // a lone surrogate of a Windows name
+        return m_root + "/" + GbkFromUtf8Lossy(bytes);  // a lone surrogate of a Windows name
     }
 
-    RunContext& m_context;
     const BackupManifest& m_manifest;
-    const std::string m_set;
     std::vector<bool> m_seen;
     std::vector<char> m_buffer = std::vector<char>(kReadPiece);
     uint64_t m_good = 0, m_bad = 0;
-    bool m_cancelled = false;
 };
 
 }  // namespace
