@@ -37,7 +37,8 @@ TEST(PopupMenus, HoldOnePopupWithTheFiveRuleCommands) {
           {IDM_EDIT_BACKUP_RULE, L"修改规则(&E)"},
           {IDM_TOGGLE_RULES, L"禁用(&U)"},
           {IDM_DELETE_RULES, L"删除(&D)"},
-          {IDM_MANUAL_RUN, L"手动执行(&R)"}}},
+          {IDM_MANUAL_RUN, L"手动执行(&R)"},
+          {IDM_VERIFY_BACKUP, L"校验备份(&V)"}}},
     };
     for (const auto& want : menus) {
         SCOPED_TRACE(testing::Message() << "menu " << want.id);
