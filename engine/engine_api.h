@@ -166,7 +166,8 @@ enum KivoRunOutcome : int32_t {
 enum KivoRunTrigger : int32_t {
     KIVO_TRIGGER_SCHEDULED = 0,
     KIVO_TRIGGER_MANUAL = 1,
-    KIVO_TRIGGER_CATCH_UP = 2
+    KIVO_TRIGGER_CATCH_UP = 2,
+    KIVO_TRIGGER_VERIFY = 3  // a check of a backup rule's sets (kivo_verify_backup), not a run of it
 };
 
 struct KivoRunEvent {
@@ -201,7 +202,19 @@ typedef void (*KivoRunEventCallback)(const KivoRunEvent* event, void* context);
 // for one but events do not wait behind them. An event that finds no run-event callback is dropped.
 // A callback in progress when a new registration returns may still finish with the old one.
 int kivo_regist_run_event(KivoRunEventCallback callback, void* context);
-// Preview of a clean rule (ordinal 22): the files a run of the rule would delete now, and why it would
+
+// @21. kivo_verify_backup: checks the backup rule's complete sets in its backup_path against the manifest
+// each set keeps: every file is there, has the recorded size, and its content the recorded CRC-32.
+// The check is queued onto the engine's workers like kivo_man_run and reports into the run log and the
+// run history: per set "校验完成：<set>，N 个文件正常" or "校验发现问题：<set>，M 个文件缺失或损坏", and
+// before the latter one line per bad file naming the file and what is wrong ("校验失败：<file>：..."). A set
+// whose manifest is missing or damaged cannot be checked and says so. Only sets this installation
+// owns are checked. 0 = queued; otherwise KIVO_E_NOT_INITIALISED, KIVO_E_UNKNOWN_RULE,
+// KIVO_E_WRONG_KIND (a clean rule), KIVO_E_RULE_BUSY (the rule is running or queued) or
+// KIVO_E_STORE_LOCKED. A disabled rule's sets may be checked.
+int kivo_verify_backup(int rule_id);
+
+// @22. Preview of a clean rule: the files a run of the rule would delete now, and why it would
 // delete nothing. It takes the run's own walk and every one of its decisions (the conditions, the
 // free-space verdict, the oldest-first stop), deletes nothing and writes no log or history line.
 //

@@ -151,6 +151,7 @@ class CPlanDeskDlg : public fw::CDialog {
     void OnDeleteRules();
     void OnToggleRules();
     void OnManualRun();
+    void OnVerifyBackup();
     void OnAutoRun();
     void OnStopRun();
     void OnManualRestore();

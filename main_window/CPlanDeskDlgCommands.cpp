@@ -1,5 +1,5 @@
 // The main window's commands on rules: the popup menus of both rule lists, new, change,
-// delete, enable/disable and run-now, and the run and manual-restore buttons.
+// delete, enable/disable, run-now and the backup rules' verify, and the run and manual-restore buttons.
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -70,6 +70,8 @@ bool CPlanDeskDlg::OnCommand(WORD code, WORD id, HWND) {
             return OnManualRun(), true;
         case IDM_CLEAR_PREVIEW:
             return OnClearPreview(), true;
+        case IDM_VERIFY_BACKUP:
+            return OnVerifyBackup(), true;
         case IDC_AUTO_RUN:
             return OnAutoRun(), true;
         case IDC_STOP_RUN:
@@ -164,6 +166,7 @@ void CPlanDeskDlg::ShowRulePopup(bool clearList) {
     if (plan.grayDelete) fw::GrayMenuItem(popup, IDM_DELETE_RULES);
     if (clearList && plan.grayPreview) fw::GrayMenuItem(popup, IDM_CLEAR_PREVIEW);
     if (plan.toggleEnables) fw::SetMenuItemTextGbk(popup, IDM_TOGGLE_RULES, ToggleItemText(plan));
+    if (plan.grayVerify && !clearList) fw::GrayMenuItem(popup, IDM_VERIFY_BACKUP);
     m_nPopupList = clearList ? 1 : 0;
     ::TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
 }
@@ -235,6 +238,18 @@ void CPlanDeskDlg::OnClearPreview() {
     dialog.m_nRuleId = id;
     dialog.m_strDescription = std::string(FieldText(rule.description));
     dialog.DoModal();
+}
+
+// The check runs on the engine's thread and reports in the run log; only a refusal is shown here.
+void CPlanDeskDlg::OnVerifyBackup() {
+    // Only the backup list's popup has the item: rows captured in the clean list are no backup rule.
+    if (m_nPopupList != 0 || m_vecSelRows.size() != 1) return;
+    const int result = kivo_verify_backup(CapturedRuleId(m_lstBackup, 0));
+    if (result != 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "校验备份失败,错误代码:%d", result);
+        fw::MessageBoxGbk(m_hWnd, text, kWarning, MB_OK | MB_ICONINFORMATION);
+    }
 }
 
 void CPlanDeskDlg::OnAutoRun() {

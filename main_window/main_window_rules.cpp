@@ -16,7 +16,7 @@ int ColumnWidth(int stored, int outerWidth, int columnCount) {
 PopupPlan PlanPopup(size_t selectedRows, int runState, bool anyDisabled) {
     PopupPlan plan;
     plan.grayRun = runState != 0 || selectedRows != 1;
-    plan.grayPreview = selectedRows != 1;
+    plan.grayPreview = plan.grayVerify = selectedRows != 1;
     if (selectedRows > 1) plan.grayNew = plan.grayEdit = true;
     if (selectedRows == 0) plan.grayEdit = plan.grayToggle = plan.grayDelete = true;
     plan.toggleEnables = anyDisabled;

@@ -16,7 +16,10 @@ struct PopupPlan {
     bool grayToggle = false;
     bool grayDelete = false;
     bool grayRun = false;
-    bool grayPreview = false;  // the clean list's "预览清理": one rule, whatever its state or the engine's
+    // The clean list's "预览清理" and the backup list's "校验备份": one rule at a time, whatever its
+    // state or the engine's.
+    bool grayPreview = false;
+    bool grayVerify = false;
     bool toggleEnables = false;  // the toggle item reads "启用(&U)" and enables
 };
 

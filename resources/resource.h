@@ -28,6 +28,7 @@
 #define IDM_TRAY_OPEN 2032
 #define IDM_TRAY_EXIT 2033
 #define IDM_CLEAR_PREVIEW 2030
+#define IDM_VERIFY_BACKUP 2031
 
 // Items added to the main window's system menu (multiples of 16 below 0xF000)
 #define IDM_SYS_AUTOSTART 0x0850

@@ -7,7 +7,7 @@ source "$here/env.sh"
 
 packages=(cmake make g++ g++-mingw-w64-x86-64 googletest libz-mingw-w64-dev zlib1g-dev
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick fonts-wqy-microhei locales
-  clang libclang-rt-14-dev nsis zip unzip python3 procps)
+  clang libclang-rt-14-dev nsis zip unzip python3 procps rsync)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

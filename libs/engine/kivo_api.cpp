@@ -1,5 +1,5 @@
-// kivo.dll: the C entry points (the 19 and those added since) over one Engine. Every entry point
-// catches every exception.
+// kivo.dll: the 19 C entry points over one Engine, and the ones added since (engine_api.h). Every
+// entry point catches every exception.
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -162,6 +162,9 @@ int kivo_backup(const char* source_folder, const char* backup_file) {
 }
 int kivo_restore(const char* backup_file, const char* target_folder) {
     return WithEngine([&](kivo::Engine& e) { return e.Restore(backup_file, target_folder); });
+}
+int kivo_verify_backup(int rule_id) {
+    return WithEngine([&](kivo::Engine& e) { return e.VerifyBackup(rule_id); });
 }
 
 int kivo_preview_clear(int rule_id, KivoCleanFileCallback callback, void* context, const volatile long* cancel,

@@ -19,12 +19,15 @@ TEST(PopupPlan, AvailabilityTable) {
     struct Case {
         size_t rows;
         int running;
-        bool grayNew, grayEdit, grayToggle, grayDelete, grayRun, grayPreview;
+        bool grayNew, grayEdit, grayToggle, grayDelete, grayRun, grayPreview, grayVerify;
     } cases[] = {
-        {0, 0, false, true, true, true, true, true},      {1, 0, false, false, false, false, false, false},
-        {1, 1, false, false, false, false, true, false},  // no run-now while the engine runs by itself
-        {1, -7, false, false, false, false, true, false}, {2, 0, true, true, false, false, true, true},
-        {5, 1, true, true, false, false, true, true},
+        {0, 0, false, true, true, true, true, true, true},
+        {1, 0, false, false, false, false, false, false, false},
+        // No run-now while the engine runs by itself; a preview or a check of the sets is no run.
+        {1, 1, false, false, false, false, true, false, false},
+        {1, -7, false, false, false, false, true, false, false},
+        {2, 0, true, true, false, false, true, true, true},
+        {5, 1, true, true, false, false, true, true, true},
     };
     for (const Case& c : cases) {
         PopupPlan plan = PlanPopup(c.rows, c.running, false);
@@ -35,6 +38,7 @@ TEST(PopupPlan, AvailabilityTable) {
         EXPECT_EQ(plan.grayToggle, c.grayToggle) << c.rows << "/" << c.running;
         EXPECT_EQ(plan.grayDelete, c.grayDelete) << c.rows << "/" << c.running;
         EXPECT_EQ(plan.grayRun, c.grayRun) << c.rows << "/" << c.running;
+        EXPECT_EQ(plan.grayVerify, c.grayVerify) << c.rows << "/" << c.running;
     }
 }
 

@@ -62,7 +62,7 @@ TEST_F(RuleCommands, MenusHoldTheirItemsInOrder) {
     EXPECT_EQ(window->m_nPopupList, 1);
     EXPECT_EQ(RightClick(IDC_BACKUP_LIST, {}).order,
               (std::vector<UINT>{IDM_NEW_BACKUP_RULE, IDM_EDIT_BACKUP_RULE, IDM_TOGGLE_RULES,
-                                 IDM_DELETE_RULES, IDM_MANUAL_RUN}));
+                                 IDM_DELETE_RULES, IDM_MANUAL_RUN, IDM_VERIFY_BACKUP}));
     EXPECT_EQ(window->m_nPopupList, 0);
 }
 
@@ -133,6 +133,29 @@ TEST_F(RuleCommands, PreviewOpensOnTheCapturedRuleWithItsDescription) {
     ASSERT_GE(calls.size(), 2u);
     EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 2),
               (std::vector<std::string>{"kivo_get_clear(5)", "kivo_preview_clear(5)"}));
+}
+
+TEST_F(RuleCommands, VerifyIsOfferedForOneBackupRuleAndARefusalShowsItsCode) {
+    Fakes().backupRules = {MakeBackupRule(31, 1, "a"), MakeBackupRule(32, 0, "b")};
+    OpenLoggedIn();
+    window->m_nRunState = 1;  // also while the engine runs by itself
+    EXPECT_FALSE(RightClick(IDC_BACKUP_LIST, {1}).grayed[IDM_VERIFY_BACKUP]);
+    EXPECT_TRUE(RightClick(IDC_BACKUP_LIST, {}).grayed[IDM_VERIFY_BACKUP]);
+    EXPECT_TRUE(RightClick(IDC_BACKUP_LIST, {0, 1}).grayed[IDM_VERIFY_BACKUP]);
+
+    size_t from = Fakes().calls.size();
+    RightClick(IDC_BACKUP_LIST, {1}, IDM_VERIFY_BACKUP);
+    EXPECT_EQ(CallsSince(from), std::vector<std::string>{"kivo_verify_backup(32)"});
+    EXPECT_TRUE(services.messages.empty());  // the result comes in the run log
+
+    Fakes().verifyResult = 11;
+    RightClick(IDC_BACKUP_LIST, {0}, IDM_VERIFY_BACKUP);
+    EXPECT_EQ(Fakes().calls.back(), "kivo_verify_backup(31)");
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.messages[0].text, "校验备份失败,错误代码:11");
+    EXPECT_EQ(services.messages[0].caption, "警告");
+    EXPECT_EQ(services.messages[0].type, UINT(MB_OK | MB_ICONINFORMATION));
+    EXPECT_EQ(services.messages[0].owner, window->GetSafeHwnd());
 }
 
 TEST_F(RuleCommands, ToggleEnablesAllWhenAnyIsDisabledElseDisablesAll) {

@@ -53,6 +53,7 @@ const wchar_t* const kEnableItem = L"启用(&U)";
 const wchar_t* const kDeleteItem = L"删除(&D)";
 const wchar_t* const kRunNowItem = L"手动执行(&R)";
 const wchar_t* const kPreviewItem = L"预览清理(&V)…";
+const wchar_t* const kVerifyItem = L"校验备份(&V)";
 const WORD kItemKeys[] = {'N', 'E', 'U', 'D', 'R', 'V'};
 
 }  // namespace
@@ -270,8 +271,12 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
 
 HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& rows,
                                 const PopupState& state) {
-    // Drawn first: the reference must not take the input while the app's menu is open.
-    const Pixels& expected = ReferenceMenu(state, listId == IDC_CLEAR_LIST);
+    // Drawn first: the reference must not take the input while the app's menu is open. Each list's
+    // menu ends with an item available for exactly one rule (the preview, the verify).
+    PopupState drawn = state;
+    const bool cleanList = listId == IDC_CLEAR_LIST;
+    drawn.grayed[kPreview] = rows.size() != 1;
+    const Pixels& expected = ReferenceMenu(drawn, cleanList);
     HWND menu = OpenPopup(main, listId, rows);
     if (!menu) return nullptr;
     const Pixels shown = CaptureWindow(menu);
@@ -283,7 +288,7 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
                       std::to_wstring(expected.height);
     } else {
         // Name the items whose band of the picture differs.
-        const int items = listId == IDC_CLEAR_LIST ? 6 : 5;
+        const int items = 6;
         const int band = shown.height / items;
         for (int item = 0; item < items; ++item) {
             for (int y = item * band; y < (item + 1) * band; ++y) {
@@ -307,10 +312,10 @@ HWND PlanDeskSession::OpenPopup(HWND main, int listId, const std::vector<int>& r
 
 const Pixels& PlanDeskSession::ReferenceMenu(const PopupState& state, bool cleanList) {
     const wchar_t* texts[] = {kNewItem,    kChangeItem, state.enableText ? kEnableItem : kDisableItem,
-                              kDeleteItem, kRunNowItem, kPreviewItem};
+                              kDeleteItem, kRunNowItem, cleanList ? kPreviewItem : kVerifyItem};
     std::vector<MenuLine> lines;
     std::wstring key;
-    for (int i = 0; i < (cleanList ? 6 : 5); ++i) {
+    for (int i = 0; i < 6; ++i) {
         lines.push_back({texts[i], state.grayed[i]});
         key += std::wstring(texts[i]) + (state.grayed[i] ? L"-" : L"+");
     }

@@ -36,8 +36,8 @@ std::wstring ScreenshotFolder();
 std::wstring SaveScreenshot(HWND window, const std::wstring& folder, const std::wstring& name);
 
 // The popup items of both rule lists, in order: new, change, enable/disable, delete, run now; then the
-// clean list's preview.
-enum PopupItem { kNew, kChange, kToggle, kDelete, kRunNow, kPreview };
+// one-rule item of each list: the clean list's preview, the backup list's verify.
+enum PopupItem { kNew, kChange, kToggle, kDelete, kRunNow, kPreview, kVerify = kPreview };
 struct PopupState {
     bool grayed[6] = {};
     bool enableText = false;  // the third item reads "启用(&U)" rather than "禁用(&U)"

@@ -126,6 +126,13 @@ TEST(Walkthrough, CreatesBothKindsTogglesRunsDeletesAndFindsTheRestAfterARestart
     }
     EXPECT_TRUE(copied) << "the backup folder holds no copy of 报告.txt";
 
+    // Verify the rule's sets: the engine checks them on its own thread and says so in the run log.
+    ASSERT_NE(s.OpenPopup(main, IDC_BACKUP_LIST, {0}, Grey({})), nullptr);
+    s.Choose(kVerify);
+    EXPECT_TRUE(s.WaitForLogLine(main, rule + L"开始校验备份"));
+    EXPECT_TRUE(s.WaitForLogLine(main, L"校验完成：" + target.wstring() + L"\\kivo-", true));
+    EXPECT_TRUE(s.WaitForLogLine(main, rule + L"运行完成：校验备份 1 个，全部正常"));
+
     // Delete the clean rule: No keeps it, Yes removes it.
     ASSERT_NE(s.OpenPopup(main, IDC_CLEAR_LIST, {0}, Grey({})), nullptr);
     s.Choose(kDelete);

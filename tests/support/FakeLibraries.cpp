@@ -209,6 +209,9 @@ int kivo_restore(const char* file, const char* folder) {
     testing_support::ManualCallGate().Pass();
     return Fakes().restoreResult;
 }
+int kivo_verify_backup(int id) {
+    return Record(WithId("kivo_verify_backup", id)), Fakes().verifyResult;
+}
 
 int account_start(void) {
     return Record("account_start"), 0;

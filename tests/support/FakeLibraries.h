@@ -26,6 +26,7 @@ struct FakeLibraries {
     int isRun = 0;
     int autoRunResult = 0;
     int manRunResult = 0;
+    int verifyResult = 0;
     int addResult = 0;
     int updateResult = 0;
     int backupResult = 0;

@@ -8,6 +8,7 @@
 
 #include "engine_thread.h"
 #include "history_text.h"
+#include "installation_id.h"
 #include "rule_validation.h"
 #include "run_event.h"
 #include "scheduler.h"
@@ -113,6 +114,10 @@ class Engine::Context final : public RunContext {
     bool KeepsHistory() const override { return m_engine.m_history.Active(); }
     bool Cancelled() const override { return m_engine.m_cancel.load(); }
     int64_t NowUtc() const override { return m_engine.m_clock->NowUtc(); }
+    std::string Installation() const override {
+        std::lock_guard lock(m_engine.m_mutex);
+        return m_engine.m_installation;
+    }
 
   private:
     Engine& m_engine;
@@ -165,6 +170,7 @@ void Engine::Start() {
         m_log.Post(heldElsewhere ? RunLogText::FolderLocked(folder) : RunLogText::FolderUnusable(folder));
     } else {
         m_history.Start();
+        LoadInstallationLocked();
     }
     LoadLocked();
     m_context = std::make_unique<Context>(*this);
@@ -216,6 +222,12 @@ void Engine::LoadLocked() {
     m_timesDirty = false;
 }
 
+void Engine::LoadInstallationLocked() {
+    InstallationIdentity identity = LoadInstallationId(m_folder, platform::RandomBytes);
+    m_installation = std::move(identity.id);
+    for (auto& line : identity.logLines) m_log.Post(std::move(line));
+}
+
 void Engine::TakeOverIfFreeLocked() {
     if (m_folderLock) return;
     // The other engine may have gone (or the folder become usable): take it over and start from what
@@ -225,6 +237,7 @@ void Engine::TakeOverIfFreeLocked() {
         m_folderLock = std::move(lock);
         m_history.Start();
         m_log.Post(RunLogText::LockTakenOver());
+        LoadInstallationLocked();
         LoadLocked();
     }
 }
@@ -285,6 +298,20 @@ int Engine::ManRun(int32_t id) {
     if (*enabled != 1) return KIVO_E_RULE_DISABLED;
     if (m_busy.count(id)) return KIVO_E_RULE_BUSY;
     m_queue.push_back(Job{id, RunTrigger::Manual, 0});
+    m_busy.insert(id);
+    m_workCv.notify_one();
+    return KIVO_OK;
+}
+
+int Engine::VerifyBackup(int32_t id) {
+    std::lock_guard lock(m_mutex);
+    if (!LiveLocked()) return KIVO_E_NOT_INITIALISED;
+    TakeOverIfFreeLocked();
+    if (!m_set.backup.count(id)) return m_set.clear.count(id) ? KIVO_E_WRONG_KIND : KIVO_E_UNKNOWN_RULE;
+    if (int rc = RefuseChangeLocked("校验规则 " + std::to_string(id) + " 的备份")) return rc;
+    // Checking changes nothing: a disabled rule's sets may be checked too.
+    if (m_busy.count(id)) return KIVO_E_RULE_BUSY;
+    m_queue.push_back(Job{id, RunTrigger::Verify, 0});
     m_busy.insert(id);
     m_workCv.notify_one();
     return KIVO_OK;
@@ -620,14 +647,17 @@ void Engine::WorkerLoop(TaskRunner& runner) {
             times = &backup->second.times;
             label = Label(backupRule);
         }
-        if ((isClear ? clearRule.enabled : backupRule.enabled) != 1) {
+        const bool verify = job.trigger == RunTrigger::Verify;
+        if (!verify && (isClear ? clearRule.enabled : backupRule.enabled) != 1) {
             m_log.Post(RunLogText::DisabledRunDropped(label));
             finish();
             continue;
         }
-        times->lastRun = m_clock->NowUtc();
-        m_timesDirty = true;
-        WakeSchedulerLocked();  // it saves the run time
+        if (!verify) {
+            times->lastRun = m_clock->NowUtc();
+            m_timesDirty = true;
+            WakeSchedulerLocked();  // it saves the run time
+        }
         const std::string scheduledAt = job.trigger == RunTrigger::CatchUp
                                             ? RunLogText::LocalMinute(job.occurrence, m_clock->Zone())
                                             : "";
@@ -637,8 +667,9 @@ void Engine::WorkerLoop(TaskRunner& runner) {
         m_log.Post(RunLogText::RunStarted(label, job.trigger, scheduledAt), HistoryWriter::Room::Keep);
         RunReport report;
         try {
-            report =
-                isClear ? runner.RunClear(clearRule, *m_context) : runner.RunBackup(backupRule, *m_context);
+            report = isClear  ? runner.RunClear(clearRule, *m_context)
+                     : verify ? runner.VerifyBackup(backupRule, *m_context)
+                              : runner.RunBackup(backupRule, *m_context);
         } catch (...) {
             report = RunReport{RunOutcome::Failed, "内部错误"};
         }

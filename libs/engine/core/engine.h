@@ -62,6 +62,8 @@ class Engine {
     int AutoRun();
     int StopRun();
     int ManRun(int32_t id);
+    // Queues a check of a backup rule's sets, as a manual run is queued (kivo_verify_backup).
+    int VerifyBackup(int32_t id);
     int EnableRule(int32_t id, int flag);
     int DeleteRule(int32_t id);
     int ClearList(ClearRule* out);
@@ -102,6 +104,8 @@ class Engine {
     void TakeOverIfFreeLocked();
     int RefuseChangeLocked(std::string_view what);
     void LoadLocked();
+    // The installation identity, once this engine holds the folder.
+    void LoadInstallationLocked();
     bool SaveLocked(const RuleSet& next, std::string_view what);
     void WakeSchedulerLocked();
     int64_t EvaluateLocked(int64_t now);
@@ -136,6 +140,7 @@ class Engine {
     RuleStore m_store;
     RuleSet m_set;
     int m_refuse = KIVO_OK;  // non-zero: every change is refused with this code
+    std::string m_installation;
     bool m_timesDirty = false;
     bool m_timesSaveFailed = false;
     std::map<std::thread::id, Announced> m_announced;

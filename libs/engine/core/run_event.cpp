@@ -44,6 +44,8 @@ int32_t TriggerCode(RunTrigger trigger) {
             return KIVO_TRIGGER_MANUAL;
         case RunTrigger::CatchUp:
             return KIVO_TRIGGER_CATCH_UP;
+        case RunTrigger::Verify:
+            return KIVO_TRIGGER_VERIFY;
         case RunTrigger::Scheduled:
             break;
     }

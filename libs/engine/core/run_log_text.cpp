@@ -39,6 +39,8 @@ std::string RunLogText::RunStarted(const std::string& rule, RunTrigger trigger,
             return rule + "开始手动运行";
         case RunTrigger::CatchUp:
             return rule + "开始补运行（自 " + scheduledAt + " 起错过的计划运行）";
+        case RunTrigger::Verify:
+            return rule + "开始校验备份";
         case RunTrigger::Scheduled:
             break;
     }

@@ -12,7 +12,7 @@
 namespace kivo {
 
 enum class RuleKind { Clear, Backup };
-enum class RunTrigger { Scheduled, Manual, CatchUp };
+enum class RunTrigger { Scheduled, Manual, CatchUp, Verify };
 
 class RunLogText {
   public:

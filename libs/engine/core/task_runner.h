@@ -36,6 +36,9 @@ public:
     virtual bool Cancelled() const = 0;
     // Seconds since 1970-01-01 UTC, from the engine's (injectable) clock.
     virtual int64_t NowUtc() const = 0;
+    // The identity of the installation that runs (installation_id.h), which its backup sets carry;
+    // empty when it has none.
+    virtual std::string Installation() const { return {}; }
 };
 
 // What a preview of a clean rule found besides its files (kivo_preview_clear).
@@ -61,6 +64,11 @@ public:
     virtual ~TaskRunner() = default;
     virtual RunReport RunClear(const ClearRule& rule, RunContext& context) = 0;
     virtual RunReport RunBackup(const BackupRule& rule, RunContext& context) = 0;
+    // Checks the rule's complete backup sets against their manifests (kivo_verify_backup).
+    virtual RunReport VerifyBackup(const BackupRule& rule, RunContext& context) {
+        (void)rule, (void)context;
+        return {RunOutcome::Failed, "此版本不能校验备份"};
+    }
     // kivo_backup / kivo_restore: a KivoResult code (engine_api.h).
     virtual int Backup(const std::string& sourceFolderGbk, const std::string& backupFileGbk, RunContext& context) = 0;
     virtual int Restore(const std::string& backupFileGbk, const std::string& targetFolderGbk, RunContext& context) = 0;

@@ -1,6 +1,6 @@
 // The engine's only contact with the operating system beyond the standard library and libs/shared:
-// the data-folder lock, the system time zone, the shape of an absolute path and the run history's
-// append-only files.
+// the data-folder lock, the system time zone, the shape of an absolute path, the run history's
+// append-only files and random bytes.
 // One side for Win32 (platform_win32.cpp), one for POSIX (platform_posix.cpp); no windows.h here.
 #pragma once
 
@@ -74,5 +74,9 @@ std::vector<std::string> PlainFileNames(const std::filesystem::path& folder);
 
 // Removes one name from its folder (never a link's target).
 bool RemoveFileName(const std::filesystem::path& file);
+
+// Fills out with bytes of the platform's cryptographic random generator (BCryptGenRandom,
+// getrandom). False when it cannot.
+bool RandomBytes(void* out, size_t n);
 
 }  // namespace kivo::platform

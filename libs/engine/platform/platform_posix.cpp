@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -163,6 +164,20 @@ std::vector<std::string> PlainFileNames(const std::filesystem::path& folder) {
 
 bool RemoveFileName(const std::filesystem::path& file) {
     return ::unlink(file.c_str()) == 0;
+}
+
+bool RandomBytes(void* out, size_t n) {
+    auto* p = static_cast<char*>(out);
+    while (n > 0) {
+        const ssize_t got = ::getrandom(p, n, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += got;
+        n -= size_t(got);
+    }
+    return true;
 }
 
 }  // namespace kivo::platform

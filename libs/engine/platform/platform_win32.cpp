@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 
 #include <algorithm>
 
@@ -183,6 +184,11 @@ std::vector<std::string> PlainFileNames(const std::filesystem::path& folder) {
 
 bool RemoveFileName(const std::filesystem::path& file) {
     return DeleteFileW(file.c_str()) != 0;
+}
+
+bool RandomBytes(void* out, size_t n) {
+    return BCRYPT_SUCCESS(
+        BCryptGenRandom(nullptr, static_cast<PUCHAR>(out), ULONG(n), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
 }  // namespace kivo::platform

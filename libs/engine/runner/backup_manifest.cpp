@@ -12,9 +12,8 @@ namespace {
 
 constexpr std::string_view kMagic = "kivo backup manifest\n";
 
-// CRC-32 as the stores use it, by zlib's faster table.
-uint32_t Checksum(std::string_view text) {
-    return zip::Crc32(text.data(), text.size());
+uint32_t Checksum(std::string_view text, uint32_t crc = 0) {
+    return zip::Crc32(text.data(), text.size(), crc);
 }
 
 bool NeedsEscape(unsigned char c) {
@@ -100,8 +99,41 @@ int HexValue(char c) {
     return c <= '9' ? c - '0' : c - 'A' + 10;
 }
 
-// The bytes of well-escaped text.
-std::string Unescape(std::string_view text) {
+
+bool Field(std::string_view line, std::string_view key, std::string_view& value) {
+    if (line.substr(0, key.size()) != key || line.size() <= key.size() || line[key.size()] != '=')
+        return false;
+    value = line.substr(key.size() + 1);
+    return true;
+}
+
+// One entry line; its path is checked here and kept where it stands in the text.
+bool ParseEntry(std::string_view line, ManifestEntry& out, int version) {
+    std::string_view fields[5];
+    for (int i = 0; i < 5; ++i) {
+        const size_t tab = line.find('\t');
+        if ((tab == std::string_view::npos) != (i == 4)) return false;
+        fields[i] = line.substr(0, tab);
+        if (tab != std::string_view::npos) line.remove_prefix(tab + 1);
+    }
+    if (fields[0].empty() || !WellEscaped(fields[0])) return false;
+    out.path = fields[0];
+    if (!ParseNumber(fields[1], out.size) || !ParseNumber(fields[2], out.writeTicks)) return false;
+    out.settled = true;
+    if (fields[3] == "none") {
+        out.changeTicks = 0;
+    } else if (fields[3] == "unsettled" && version >= 2) {
+        out.changeTicks = 0;
+        out.settled = false;
+    } else if (!ParseNumber(fields[3], out.changeTicks) || out.changeTicks == 0) {
+        return false;
+    }
+    return ParseHex8(fields[4], out.crc);
+}
+
+}  // namespace
+
+std::string UnescapeManifestText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -114,34 +146,6 @@ std::string Unescape(std::string_view text) {
     }
     return out;
 }
-
-bool Field(std::string_view line, std::string_view key, std::string_view& value) {
-    if (line.substr(0, key.size()) != key || line.size() <= key.size() || line[key.size()] != '=')
-        return false;
-    value = line.substr(key.size() + 1);
-    return true;
-}
-
-bool ParseEntry(std::string_view line, ManifestEntry& out) {
-    std::string_view fields[5];
-    for (int i = 0; i < 5; ++i) {
-        const size_t tab = line.find('\t');
-        if ((tab == std::string_view::npos) != (i == 4)) return false;
-        fields[i] = line.substr(0, tab);
-        if (tab != std::string_view::npos) line.remove_prefix(tab + 1);
-    }
-    if (fields[0].empty() || !WellEscaped(fields[0])) return false;
-    out.path = std::string(fields[0]);
-    if (!ParseNumber(fields[1], out.size) || !ParseNumber(fields[2], out.writeTicks)) return false;
-    if (fields[3] == "none") {
-        out.changeTicks = 0;
-    } else if (!ParseNumber(fields[3], out.changeTicks) || out.changeTicks == 0) {
-        return false;
-    }
-    return ParseHex8(fields[4], out.crc);
-}
-
-}  // namespace
 
 std::string EscapeManifestText(std::string_view bytes) {
     std::string out;
@@ -183,51 +187,100 @@ std::string ManifestPath(const fs::NativeString& relative) {
 }
 
 bool SameAsRecorded(const ManifestEntry& recorded, const fs::Facts& now) {
-    return recorded.size == now.size && recorded.writeTicks == now.writeTicks &&
+    return recorded.settled && recorded.size == now.size && recorded.writeTicks == now.writeTicks &&
            recorded.changeTicks == now.changeTicks;
 }
 
-size_t BackupManifest::Add(ManifestEntry entry) {
-    m_entries.push_back(std::move(entry));
-    m_dropped.push_back(false);
-    return m_entries.size() - 1;
+bool FactsSettled(const fs::Facts& facts, int64_t seen, int64_t granularity) {
+    const int64_t stamp = facts.changeTicks ? facts.changeTicks : facts.writeTicks;
+    return stamp <= seen - granularity;
+}
+
+size_t BackupManifest::Add(const ManifestEntry& entry) {
+    Record r;
+    r.pathOffset = m_paths.size();
+    r.pathLength = uint32_t(entry.path.size());
+    m_paths += entry.path;
+    r.crc = entry.crc;
+    r.size = entry.size;
+    r.writeTicks = entry.writeTicks;
+    r.changeTicks = entry.changeTicks;
+    r.settled = entry.settled;
+    m_records.push_back(r);
+    return m_records.size() - 1;
+}
+
+ManifestEntry BackupManifest::At(size_t index) const {
+    const Record& r = m_records[index];
+    return {PathOf(r), r.size, r.writeTicks, r.changeTicks, r.crc, r.settled};
 }
 
 void BackupManifest::Drop(size_t index) {
-    if (index < m_dropped.size()) m_dropped[index] = true;
+    if (index < m_records.size() && !m_records[index].dropped) {
+        m_records[index].dropped = true;
+        ++m_droppedCount;
+    }
+}
+
+bool BackupManifest::WriteText(const std::function<bool(std::string_view)>& out, size_t piece) const {
+    std::string text(kMagic);
+    text.reserve(piece + 512);
+    text += "version=" + std::to_string(kManifestVersion) + "\n";
+    text += "clock=";
+    text += fs::kClockName;
+    text += "\nsource=" + EscapeManifestText(m_source) + "\n";
+    text += "files=" + std::to_string(Size()) + "\n";
+    uint32_t crc = 0;
+    auto hand = [&] {
+        crc = Checksum(text, crc);
+        const bool more = out(text);
+        text.clear();
+        return more;
+    };
+    char number[24];
+    auto appendNumber = [&](auto value) {
+        auto [end, error] = std::to_chars(number, number + sizeof number, value);
+        text.append(number, size_t(end - number));
+    };
+    for (const Record& r : m_records) {
+        if (r.dropped) continue;
+        text += PathOf(r);
+        text += '\t';
+        appendNumber(r.size);
+        text += '\t';
+        appendNumber(r.writeTicks);
+        text += '\t';
+        if (!r.settled) {
+            text += "unsettled";
+        } else if (r.changeTicks) {
+            appendNumber(r.changeTicks);
+        } else {
+            text += "none";
+        }
+        text += '\t';
+        text += Hex8(r.crc);
+        text += '\n';
+        if (text.size() >= piece && !hand()) return false;
+    }
+    crc = Checksum(text, crc);
+    text += "crc=" + Hex8(crc) + "\n";
+    return out(text);
 }
 
 std::string BackupManifest::Text() const {
-    const size_t kept = size_t(std::count(m_dropped.begin(), m_dropped.end(), false));
-    std::string out(kMagic);
-    out.reserve(kept * 80 + 256);
-    out += "version=" + std::to_string(kManifestVersion) + "\n";
-    out += "clock=";
-    out += fs::kClockName;
-    out += "\nsource=" + EscapeManifestText(m_source) + "\n";
-    out += "files=" + std::to_string(kept) + "\n";
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        if (m_dropped[i]) continue;
-        const ManifestEntry& e = m_entries[i];
-        out += e.path;
-        out += '\t';
-        out += std::to_string(e.size);
-        out += '\t';
-        out += std::to_string(e.writeTicks);
-        out += '\t';
-        out += e.changeTicks ? std::to_string(e.changeTicks) : std::string("none");
-        out += '\t';
-        out += Hex8(e.crc);
-        out += '\n';
-    }
-    out += "crc=" + Hex8(Checksum(out)) + "\n";
-    return out;
+    std::string whole;
+    WriteText([&](std::string_view piece) {
+        whole += piece;
+        return true;
+    });
+    return whole;
 }
 
-ManifestProblem BackupManifest::Parse(std::string_view text, BackupManifest& out) {
+ManifestProblem BackupManifest::Parse(std::string text, BackupManifest& out) {
     out = BackupManifest();
-    if (text.substr(0, kMagic.size()) != kMagic) return ManifestProblem::Damaged;
-    std::string_view rest = text.substr(kMagic.size()), line, value;
+    if (text.compare(0, kMagic.size(), kMagic) != 0) return ManifestProblem::Damaged;
+    std::string_view all(text);
+    std::string_view rest = all.substr(kMagic.size()), line, value;
     // The version first: a newer layout may differ in everything after it, even in its checksum.
     int version = 0;
     if (!NextLine(rest, line) || !Field(line, "version", value) || !ParseNumber(value, version) ||
@@ -235,16 +288,15 @@ ManifestProblem BackupManifest::Parse(std::string_view text, BackupManifest& out
         return ManifestProblem::Damaged;
     if (version > kManifestVersion) return ManifestProblem::Newer;
 
-    if (text.empty() || text.back() != '\n') return ManifestProblem::Damaged;
-    const size_t last = text.find_last_of('\n', text.size() - 2);
+    if (all.empty() || all.back() != '\n') return ManifestProblem::Damaged;
+    const size_t last = all.find_last_of('\n', all.size() - 2);
     uint32_t crc = 0;
-    if (last == std::string_view::npos ||
-        !Field(text.substr(last + 1, text.size() - last - 2), "crc", value) || !ParseHex8(value, crc) ||
-        Checksum(text.substr(0, last + 1)) != crc) {
+    if (last == std::string_view::npos || !Field(all.substr(last + 1, all.size() - last - 2), "crc", value) ||
+        !ParseHex8(value, crc) || Checksum(all.substr(0, last + 1)) != crc) {
         return ManifestProblem::Damaged;
     }
-    const size_t bodyStart = size_t(rest.data() - text.data());
-    rest = text.substr(bodyStart, last + 1 - bodyStart);
+    const size_t bodyStart = size_t(rest.data() - all.data());
+    rest = all.substr(bodyStart, last + 1 - bodyStart);
 
     if (!NextLine(rest, line) || !Field(line, "clock", value)) return ManifestProblem::Damaged;
     if (value != fs::kClockName) return ManifestProblem::OtherClock;
@@ -252,34 +304,51 @@ ManifestProblem BackupManifest::Parse(std::string_view text, BackupManifest& out
     uint64_t files = 0;
     if (!NextLine(rest, line) || !Field(line, "source", value) || !WellEscaped(value))
         return ManifestProblem::Damaged;
-    parsed.m_source = Unescape(value);
+    parsed.m_source = UnescapeManifestText(value);
     if (!NextLine(rest, line) || !Field(line, "files", value) || !ParseNumber(value, files) ||
         files > rest.size() / 10) {
         return ManifestProblem::Damaged;
     }
-    parsed.m_entries.reserve(size_t(files));
+    parsed.m_records.reserve(size_t(files));
     ManifestEntry entry;
     while (NextLine(rest, line)) {
-        if (!ParseEntry(line, entry)) return ManifestProblem::Damaged;
-        parsed.m_entries.push_back(std::move(entry));
+        if (!ParseEntry(line, entry, version)) return ManifestProblem::Damaged;
+        Record r;
+        r.pathOffset = uint64_t(entry.path.data() - all.data());
+        r.pathLength = uint32_t(entry.path.size());
+        r.crc = entry.crc;
+        r.size = entry.size;
+        r.writeTicks = entry.writeTicks;
+        r.changeTicks = entry.changeTicks;
+        r.settled = entry.settled;
+        parsed.m_records.push_back(r);
     }
-    if (!rest.empty() || parsed.m_entries.size() != files) return ManifestProblem::Damaged;
-    std::sort(parsed.m_entries.begin(), parsed.m_entries.end(),
-              [](const ManifestEntry& a, const ManifestEntry& b) { return a.path < b.path; });
-    if (std::adjacent_find(parsed.m_entries.begin(), parsed.m_entries.end(),
-                           [](const ManifestEntry& a, const ManifestEntry& b) { return a.path == b.path; }) !=
-        parsed.m_entries.end()) {
+    if (!rest.empty() || parsed.m_records.size() != files) return ManifestProblem::Damaged;
+    auto path = [&](const Record& r) { return all.substr(r.pathOffset, r.pathLength); };
+    std::sort(parsed.m_records.begin(), parsed.m_records.end(),
+              [&](const Record& a, const Record& b) { return path(a) < path(b); });
+    if (std::adjacent_find(parsed.m_records.begin(), parsed.m_records.end(),
+                           [&](const Record& a, const Record& b) { return path(a) == path(b); }) !=
+        parsed.m_records.end()) {
         return ManifestProblem::Damaged;
     }
-    parsed.m_dropped.assign(parsed.m_entries.size(), false);
+    parsed.m_paths = std::move(text);  // the records' paths are offsets into it
+    parsed.m_parsed = true;
     out = std::move(parsed);
     return ManifestProblem::None;
 }
 
-const ManifestEntry* BackupManifest::Find(std::string_view path) const {
-    auto it = std::lower_bound(m_entries.begin(), m_entries.end(), path,
-                               [](const ManifestEntry& e, std::string_view p) { return e.path < p; });
-    return it != m_entries.end() && it->path == path ? &*it : nullptr;
+std::optional<size_t> BackupManifest::Index(std::string_view path) const {
+    auto it = std::lower_bound(m_records.begin(), m_records.end(), path,
+                               [&](const Record& r, std::string_view p) { return PathOf(r) < p; });
+    if (it == m_records.end() || PathOf(*it) != path) return std::nullopt;
+    return size_t(it - m_records.begin());
+}
+
+std::optional<ManifestEntry> BackupManifest::Find(std::string_view path) const {
+    const std::optional<size_t> index = Index(path);
+    if (!index) return std::nullopt;
+    return At(*index);
 }
 
 }  // namespace kivo

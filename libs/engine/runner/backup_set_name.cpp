@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "installation_id.h"
+
 namespace kivo {
 namespace {
 
@@ -71,13 +73,21 @@ std::optional<SetName> ParseSetName(std::string_view name, int32_t ruleId) {
     return out;
 }
 
-std::string SetMarkText(int32_t ruleId, int64_t created) {
-    return "kivo backup set\nrule=" + std::to_string(ruleId) + "\ncreated=" + std::to_string(created) + "\n";
+std::string SetMarkText(int32_t ruleId, int64_t created, std::string_view installation) {
+    std::string text =
+        "kivo backup set\nrule=" + std::to_string(ruleId) + "\ncreated=" + std::to_string(created) + "\n";
+    if (!installation.empty()) {
+        text += "installation=";
+        text += installation;
+        text += '\n';
+    }
+    return text;
 }
 
 std::optional<SetMark> ParseSetMark(std::string_view text) {
     if (!ConsumePrefix(text, "kivo backup set\n")) return std::nullopt;
     std::optional<int64_t> rule, created;
+    std::string installation;
     while (!text.empty()) {
         size_t end = text.find('\n');
         if (end == std::string_view::npos) return std::nullopt;
@@ -87,10 +97,18 @@ std::optional<SetMark> ParseSetMark(std::string_view text) {
             rule = Number(line);
         } else if (ConsumePrefix(line, "created=")) {
             created = Number(line);
+        } else if (ConsumePrefix(line, "installation=")) {
+            // A mark whose owner cannot be read is nobody's to touch.
+            if (!IsInstallationId(line)) return std::nullopt;
+            installation = line;
         }
     }
     if (!rule || !created || *rule < 1 || *rule > INT32_MAX) return std::nullopt;
-    return SetMark{int32_t(*rule), *created};
+    return SetMark{int32_t(*rule), *created, std::move(installation)};
+}
+
+bool OwnedBy(const SetMark& mark, int32_t ruleId, std::string_view installation) {
+    return mark.ruleId == ruleId && (mark.installation.empty() || mark.installation == installation);
 }
 
 }  // namespace kivo

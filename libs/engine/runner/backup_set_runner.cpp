@@ -7,39 +7,70 @@
 #include <vector>
 
 #include "backup_manifest.h"
-#include "backup_set_name.h"
+#include "backup_set_folder.h"
 #include "civil_date.h"
 #include "flush_workers.h"
 #include "run_text.h"
 #include "run_visitor.h"
+#include "set_retention.h"
 #include "shared_files.h"
 #include "source_file.h"
-#include "tree_remover.h"
 
 namespace kivo {
 namespace {
 
-// Far beyond the manifest of any real tree (about 80 bytes a file); a larger one is not ours.
-constexpr uint64_t kMaxManifestBytes = 1ull << 30;
-
 struct Totals {
     uint64_t copied = 0, linked = 0, bytes = 0, failures = 0;
 };
+
+// Where a copy of the last set may be found in every other set of the rule, to name the sets that share
+// it when it was edited in place.
+struct SetsOfRule {
+    const SetFolder& folder;
+    const fs::Dir& backup;
+    const std::vector<OwnSet>& sets;
+    fs::NativeString previous;  // the last complete set's name
+    fs::NativeString top;       // the source's folder inside a set; empty for a single file
+};
+
+// The facts of the file at top/relative inside a set, reached folder by folder without following links.
+fs::Status StatInSet(const fs::Dir& backup, const fs::NativeString& set, const fs::NativeString& top,
+                     const fs::NativeString& relative, fs::Facts& out) {
+    std::vector<fs::NativeString> parts;
+    if (!top.empty()) parts.push_back(top);
+    const auto separator = std::filesystem::path::preferred_separator;
+    for (size_t start = 0; start <= relative.size();) {
+        const size_t end = std::min(relative.find(separator, start), relative.size());
+        if (end > start) parts.push_back(relative.substr(start, end - start));
+        start = end + 1;
+    }
+    fs::Dir at;
+    fs::Status s = backup.OpenDir(set, at);
+    for (size_t i = 0; s && i + 1 < parts.size(); ++i) {
+        fs::Dir next;
+        s = at.OpenDir(parts[i], next);
+        at = std::move(next);
+    }
+    if (s) s = parts.empty() ? fs::Status{fs::Error::NotFound, 0} : at.Stat(parts.back(), out);
+    return s;
+}
 
 // Puts one file of the source into the new set: a second link to the last set's copy when the source
 // is as that set recorded it, else a copy checked for having stayed the same while it was read.
 class SetFileWriter {
   public:
     SetFileWriter(RunContext& context, const RunnerOptions& options, std::string_view sourceGbk,
-                  const BackupManifest* previous, BackupManifest& manifest, FlushWorkers* flushes,
-                  Totals& totals)
+                  const BackupManifest* previous, const SetsOfRule& rule, BackupManifest& manifest,
+                  FlushWorkers* flushes, Totals& totals, int64_t granularity)
         : m_context(context),
           m_options(options),
           m_source(sourceGbk),
           m_previous(previous),
+          m_rule(rule),
           m_manifest(manifest),
           m_flushes(flushes),
-          m_totals(totals) {}
+          m_totals(totals),
+          m_granularity(granularity) {}
 
     bool MayLink() const { return m_linking && m_previous; }
 
@@ -49,29 +80,35 @@ class SetFileWriter {
                const fs::Dir& previous, const fs::NativeString& relative, std::string key) {
         fs::File in;
         fs::Facts now = entry.facts;
+        int64_t seen = 0;  // the file system's clock just before the facts were taken
+        auto open = [&]() -> std::optional<std::string> {
+            if (auto why = OpenSourceFile(m_options, from, entry.name, relative, in)) return why;
+            seen = fs::ClockTicksNow();
+            return SourceFactsBefore(m_options, in, relative, now);
+        };
         if (!fs::kListingIsCurrent) {
-            if (auto why = OpenSourceFile(m_options, from, entry.name, relative, in))
-                return Fail(relative, *why);
-            if (auto why = SourceFactsBefore(m_options, in, relative, now)) return Fail(relative, *why);
+            if (auto why = open()) return Fail(relative, *why);
         }
         if (Link(entry.name, now, *to, previous, relative, key)) return true;
         if (!in.IsOpen()) {
-            if (auto why = OpenSourceFile(m_options, from, entry.name, relative, in))
-                return Fail(relative, *why);
-            if (auto why = SourceFactsBefore(m_options, in, relative, now)) return Fail(relative, *why);
+            if (auto why = open()) return Fail(relative, *why);
         }
-        return Copy(in, now, entry.name, to, relative, std::move(key));
+        return Copy(in, now, seen, entry.name, to, relative, std::move(key));
     }
 
   private:
     bool Link(const fs::NativeString& name, const fs::Facts& now, const fs::Dir& to, const fs::Dir& previous,
               const fs::NativeString& relative, const std::string& key) {
         if (!MayLink() || !previous.IsOpen() || now.kind != fs::Kind::File) return false;
-        const ManifestEntry* recorded = m_previous->Find(key);
+        const std::optional<ManifestEntry> recorded = m_previous->Find(key);
         if (!recorded || !SameAsRecorded(*recorded, now)) return false;
         // The old copy must still look as the backup left it, so that one edited in place inside its
         // set is not carried into this one.
-        auto untouched = [&](const fs::Facts& old) { return old.size == now.size && old.mtime == now.mtime; };
+        bool edited = false;
+        auto untouched = [&](const fs::Facts& old) {
+            edited = old.size != now.size || old.mtime != now.mtime;
+            return !edited;
+        };
         bool linked = false;
         fs::Status s = AtSeam(m_options, RunnerOptions::Seam::Link, relative);
         if (s) s = to.LinkFile(name, previous, name, untouched, linked);
@@ -83,13 +120,36 @@ class SetFileWriter {
             if (s.error == fs::Error::NotSupported) m_linking = false;  // the volume, not this file
             return false;
         }
+        if (edited) ReportEdited(previous, name, relative);
         if (!linked) return false;
         ++m_totals.linked;
         m_manifest.Add(*recorded);  // a link inherits what the source was and the content's CRC
         return true;
     }
 
-    bool Copy(const fs::File& in, const fs::Facts& before, const fs::NativeString& name,
+    // A copy in the last set no longer looks as the backup left it: every set that shares it holds the
+    // edited bytes now. The new set gets a fresh copy; the operator gets the names.
+    void ReportEdited(const fs::Dir& previous, const fs::NativeString& name,
+                      const fs::NativeString& relative) {
+        fs::Facts copy;
+        std::string sharing;
+        if (previous.Stat(name, copy)) {
+            for (const OwnSet& set : m_rule.sets) {
+                fs::Facts other;
+                if (set.kind.temporary || !StatInSet(m_rule.backup, set.name, m_rule.top, relative, other) ||
+                    !(other.id == copy.id))
+                    continue;
+                if (!sharing.empty()) sharing += "、";
+                sharing += LogPath("", set.name);
+            }
+        }
+        if (sharing.empty()) sharing = LogPath("", m_rule.previous);
+        m_context.Log("备份内容异常：" +
+                      LogPath(m_rule.folder.PathOf(m_rule.previous), JoinNative(m_rule.top, relative)) +
+                      " 在备份后被改动过，共用这份副本的备份：" + sharing + "；本次已重新复制此文件");
+    }
+
+    bool Copy(const fs::File& in, const fs::Facts& before, int64_t seen, const fs::NativeString& name,
               const std::shared_ptr<const fs::Dir>& to, const fs::NativeString& relative, std::string key) {
         fs::File out;
         fs::Status created = AtSeam(m_options, RunnerOptions::Seam::CreateCopy, relative);
@@ -119,8 +179,8 @@ class SetFileWriter {
         }
         ++m_totals.copied;
         m_totals.bytes += before.size;
-        const size_t index =
-            m_manifest.Add({std::move(key), before.size, before.writeTicks, before.changeTicks, crc});
+        const size_t index = m_manifest.Add({key, before.size, before.writeTicks, before.changeTicks, crc,
+                                             FactsSettled(before, seen, m_granularity)});
         if (m_flushes) m_flushes->Add({std::move(out), to, name, relative, index});
         return true;
     }
@@ -135,9 +195,11 @@ class SetFileWriter {
     const RunnerOptions& m_options;
     std::string m_source;
     const BackupManifest* m_previous;
+    const SetsOfRule& m_rule;
     BackupManifest& m_manifest;
     FlushWorkers* m_flushes;
     Totals& m_totals;
+    const int64_t m_granularity;
     bool m_linking = true;
     bool m_refusalLogged = false;
 };
@@ -194,6 +256,8 @@ class CopyVisitor final : public RunVisitor {
         LogTooDeep("备份", "未备份", relative);
     }
     bool Stop() override { return CheckCancelled() || m_fatal; }
+    // Deduplicated and cloud files hold data the backup must have.
+    bool ReadsThroughData() const override { return true; }
 
     bool Fatal() const { return m_fatal; }
 
@@ -206,91 +270,57 @@ class CopyVisitor final : public RunVisitor {
     bool m_fatal = false;
 };
 
-std::optional<SetMark> ReadMark(const fs::Dir& folder, const fs::NativeString& setName) {
-    fs::Dir set;
-    fs::File mark;
-    if (!folder.OpenDir(setName, set) || !set.OpenRead(fs::NativeFromAscii(kSetMarkName), mark))
-        return std::nullopt;
-    char text[256];
-    size_t got = 0;
-    if (!mark.ReadAt(0, text, sizeof text, got) || got == sizeof text) return std::nullopt;
-    return ParseSetMark(std::string_view(text, got));
-}
-
-// The rule's own sets in the backup folder, by name and by mark.
-struct OwnSet {
-    fs::NativeString name;
-    SetName kind;
-    SetMark mark;
-};
-std::vector<OwnSet> OwnSets(const fs::Dir& folder, int32_t ruleId) {
-    std::vector<OwnSet> sets;
-    std::vector<fs::DirEntry> entries;
-    if (!folder.List(entries)) return sets;
-    for (const fs::DirEntry& e : entries) {
-        if (e.facts.kind != fs::Kind::Directory) continue;
-        auto utf8 = fs::Utf8FromNative(e.name);
-        if (!utf8) continue;
-        auto kind = ParseSetName(*utf8, ruleId);
-        if (!kind) continue;
-        auto mark = ReadMark(folder, e.name);
-        if (!mark || mark->ruleId != ruleId) continue;
-        sets.push_back({e.name, *kind, *mark});
-    }
-    std::sort(sets.begin(), sets.end(), [](const OwnSet& a, const OwnSet& b) { return a.name < b.name; });
-    return sets;
-}
-
 // The rule's last complete set and what it holds: the set the new one links its unchanged files to.
-// Without one, or with a manifest that cannot be trusted, every file is copied.
+// Without one, or with a manifest that cannot be trusted, every file is copied. A set dated after the
+// run's clock is passed over while one before it exists: its clock was wrong, not its age.
 struct PreviousSet {
+    fs::NativeString name;
     fs::Dir top;
     BackupManifest manifest;
-    std::string text;  // the manifest as stored
 };
 
-std::optional<PreviousSet> OpenPreviousSet(const fs::Dir& backup, const std::vector<OwnSet>& sets,
-                                           std::string_view backupGbk, std::string_view sourceGbk,
-                                           RunContext& context) {
+const OwnSet* LastCompleteSet(const std::vector<OwnSet>& sets, int64_t now) {
     const OwnSet* last = nullptr;
-    auto newer = [](const OwnSet& a, const OwnSet& b) {  // "-10" after "-9" within one second
-        return std::tuple(a.mark.created, a.name.size(), a.name) >
-               std::tuple(b.mark.created, b.name.size(), b.name);
+    auto later = [&](const OwnSet& a, const OwnSet& b) {
+        const bool aFuture = a.mark.created > now + kFutureSlackSeconds;
+        const bool bFuture = b.mark.created > now + kFutureSlackSeconds;
+        // "-10" after "-9" within one second
+        return std::tuple(!aFuture, a.mark.created, a.name.size(), a.name) >
+               std::tuple(!bFuture, b.mark.created, b.name.size(), b.name);
     };
     for (const OwnSet& set : sets) {
-        if (!set.kind.temporary && !set.kind.incomplete && (!last || newer(set, *last))) last = &set;
+        if (!set.kind.temporary && !set.kind.incomplete && (!last || later(set, *last))) last = &set;
     }
+    return last;
+}
+
+std::optional<PreviousSet> OpenPreviousSet(const fs::Dir& backup, const SetFolder& folder,
+                                           const std::vector<OwnSet>& sets, int64_t now,
+                                           std::string_view sourceGbk, RunContext& context) {
+    const OwnSet* last = LastCompleteSet(sets, now);
     if (!last) return std::nullopt;
-    const std::string where = LogPath(backupGbk, last->name);
+    const std::string where = folder.PathOf(last->name);
     auto copyAll = [&](const std::string& why) {
         context.Log(why + "，本次复制全部文件");
         return std::nullopt;
     };
     PreviousSet previous;
-    fs::File file;
-    fs::Facts facts;
+    previous.name = last->name;
     fs::Status s = backup.OpenDir(last->name, previous.top);
-    if (s) s = previous.top.OpenRead(fs::NativeFromAscii(kSetManifestName), file);
-    if (s.error == fs::Error::NotFound) return copyAll("上次的备份 " + where + " 没有文件清单");
-    if (s) s = file.GetFacts(facts);
-    if (s && facts.size > kMaxManifestBytes) return copyAll("上次的备份 " + where + " 的文件清单已损坏");
-    std::string text;
-    size_t got = 0;
-    if (s) {
-        text.resize(size_t(facts.size));
-        s = file.ReadAt(0, text.data(), text.size(), got);
-    }
-    if (!s) return copyAll("无法读取上次的备份 " + where + " 的文件清单（" + ReasonText(s) + "）");
-    text.resize(got);
-    previous.text = std::move(text);
-    switch (BackupManifest::Parse(previous.text, previous.manifest)) {
-        case ManifestProblem::None:
+    ManifestState state = ManifestState::Unreadable;
+    if (s) state = ReadSetManifest(previous.top, previous.manifest, s);
+    switch (state) {
+        case ManifestState::Good:
             break;
-        case ManifestProblem::Newer:
+        case ManifestState::Missing:
+            return copyAll("上次的备份 " + where + " 没有文件清单");
+        case ManifestState::Unreadable:
+            return copyAll("无法读取上次的备份 " + where + " 的文件清单（" + ReasonText(s) + "）");
+        case ManifestState::Newer:
             return copyAll("上次的备份 " + where + " 的文件清单由较新版本的程序写入");
-        case ManifestProblem::OtherClock:
+        case ManifestState::OtherClock:
             return copyAll("上次的备份 " + where + " 的文件清单不是本系统写入的");
-        case ManifestProblem::Damaged:
+        case ManifestState::Damaged:
             return copyAll("上次的备份 " + where + " 的文件清单已损坏");
     }
     if (previous.manifest.Source() != sourceGbk) return copyAll("上次的备份 " + where + " 来自另一个源路径");
@@ -298,26 +328,44 @@ std::optional<PreviousSet> OpenPreviousSet(const fs::Dir& backup, const std::vec
 }
 
 // The manifest goes in last, made durable with the copies, so that a set named complete always
-// has the record of what it holds.
+// has the record of what it holds. It is written in pieces: a tree of a million files would
+// otherwise hold its whole text once more.
 fs::Status WriteManifest(const fs::Dir& set, const BackupManifest& manifest, const PreviousSet* previous) {
-    const std::string text = manifest.Text();
     const fs::NativeString name = fs::NativeFromAscii(kSetManifestName);
     // Nothing changed: the last set's manifest says it all, and a link to it costs no space.
-    if (previous && previous->text == text) {
+    if (previous) {
+        const std::string_view stored = previous->manifest.StoredText();
+        size_t at = 0;
+        const bool same = manifest.WriteText([&](std::string_view piece) {
+            if (stored.substr(at, piece.size()) != piece) return false;
+            at += piece.size();
+            return true;
+        }) && at == stored.size();
         bool linked = false;
-        auto same = [&](const fs::Facts& stored) { return stored.size == text.size(); };
-        if (set.LinkFile(name, previous->top, name, same, linked) && linked) return {};
+        auto unchanged = [&](const fs::Facts& facts) { return facts.size == stored.size(); };
+        if (same && set.LinkFile(name, previous->top, name, unchanged, linked) && linked) return {};
     }
     fs::File file;
     fs::Status s = set.CreateFile(name, file);
     if (!s) return s;
-    s = file.WriteAt(0, text.data(), text.size());
+    uint64_t offset = 0;
+    manifest.WriteText([&](std::string_view piece) {
+        s = file.WriteAt(offset, piece.data(), piece.size());
+        offset += piece.size();
+        return bool(s);
+    });
     if (s) s = file.MakeDurable();
     if (!s) {
         file.Close();
         set.DeleteFile(name);  // a manifest cut short must not be taken for a record
     }
     return s;
+}
+
+std::string CreatedText(const RunnerOptions& options, int64_t created) {
+    std::string text;
+    AppendCivilTime(text, options.localTime(created));
+    return text;
 }
 
 RunReport Failed(std::string summary) {
@@ -355,7 +403,7 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
         }
     }
     if (sourceName.empty()) sourceName = fs::NativeFromAscii("root");  // a drive's or the file system's root
-    if (sourceName == fs::NativeFromAscii(kSetMarkName))
+    if (sourceName == fs::NativeFromAscii(kSetMarkName) || sourceName == fs::NativeFromAscii(kSetDoneName))
         return Failed("源路径的名称与备份标记文件同名：" + sourceGbk);
     if (sourceName == fs::NativeFromAscii(kSetManifestName))
         return Failed("源路径的名称与备份清单文件同名：" + sourceGbk);
@@ -367,31 +415,34 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
     if (sourceIsFolder && sourceDir.Id() == backup.Id()) return Failed("备份目录与源目录相同：" + backupGbk);
 
     Totals totals;
+    SetFolder folder(backup, backupGbk, rule.rule_id, context.Installation(), context, m_options);
+    // Sets left by a run that crashed, a removal that was cut short, or a finished set that could not be
+    // named: the ones no run holds any more are finished off.
+    std::vector<OwnSet> sets = folder.Sets();
     uint64_t retentionFailures = 0;
-    // A set left by a run that crashed, or a removal that was cut short, never posed as complete; finish it
-    // off.
-    const std::vector<OwnSet> sets = OwnSets(backup, rule.rule_id);
-    for (const OwnSet& set : sets) {
-        if (!set.kind.temporary) continue;
-        if (fs::Status s = RemoveTree(backup, set.name); s) {
-            context.Log("删除上次未完成的备份：" + LogPath(backupGbk, set.name));
-        } else {
-            ++retentionFailures;
-            context.Log("删除上次未完成的备份失败：" + LogPath(backupGbk, set.name) + "：" + ReasonText(s));
-        }
+    if (std::any_of(sets.begin(), sets.end(), [](const OwnSet& set) { return set.kind.temporary; })) {
+        retentionFailures = folder.FinishLeftovers(sets);
+        sets = folder.Sets();
+    } else {
+        retentionFailures = folder.FinishLeftovers({});
     }
-    std::optional<PreviousSet> previous = OpenPreviousSet(backup, sets, backupGbk, sourceGbk, context);
+    std::optional<PreviousSet> previous = OpenPreviousSet(backup, folder, sets, now, sourceGbk, context);
 
-    // Make the set under its temporary name, with the mark first so that even a crash leaves it ours.
+    // The working set: its lock first, so that no other run takes it for a leftover, then the folder,
+    // then the mark, so that even a crash leaves it known as ours.
     fs::NativeString baseName, tempName;
+    fs::FileLock lock;
     fs::Status made{fs::Error::Exists, 0};
-    for (int sequence = 1; sequence <= 99 && made.error == fs::Error::Exists; ++sequence) {
+    for (int sequence = 1;
+         sequence <= 99 && (made.error == fs::Error::Exists || made.error == fs::Error::Locked); ++sequence) {
         baseName = fs::NativeFromAscii(SetBaseName(rule.rule_id, local, sequence));
         fs::Facts facts;
         if (backup.Stat(baseName, facts) || backup.Stat(baseName + fs::NativeFromAscii("-incomplete"), facts))
             continue;
-        tempName = baseName + fs::NativeFromAscii(".tmp");
-        made = backup.MakeDir(tempName);
+        tempName = WorkingName(baseName);
+        made = folder.Lock(tempName, lock);
+        if (made) made = backup.MakeDir(tempName);
+        if (!made) lock = fs::FileLock();
     }
     if (!made) return Failed("无法在 " + backupGbk + " 中创建备份：" + ReasonText(made));
     auto set = std::make_shared<fs::Dir>();
@@ -401,12 +452,12 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
         if (flushes) flushes->Abandon();
         set.reset();
         previous.reset();
-        RemoveTree(backup, tempName);
+        folder.RemoveWorking(tempName);
     };
     fs::Status s = backup.OpenDir(tempName, *set);
     if (s) {
         fs::File mark;
-        const std::string text = SetMarkText(rule.rule_id, now);
+        const std::string text = SetMarkText(rule.rule_id, now, folder.Installation());
         s = set->CreateFile(fs::NativeFromAscii(kSetMarkName), mark);
         if (s) s = mark.WriteAt(0, text.data(), text.size());
         if (s) s = mark.MakeDurable();
@@ -419,8 +470,11 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
     BackupManifest manifest(sourceGbk);
     if (m_options.flushEachFile || fs::kFlushEachFile)
         flushes.emplace(m_options, std::max(0, m_options.flushWorkers));
-    SetFileWriter writer(context, m_options, sourceGbk, previous ? &previous->manifest : nullptr, manifest,
-                         flushes ? &*flushes : nullptr, totals);
+    const SetsOfRule ofRule{folder, backup, sets, previous ? previous->name : fs::NativeString(),
+                            sourceIsFolder ? sourceName : fs::NativeString()};
+    SetFileWriter writer(context, m_options, sourceGbk, previous ? &previous->manifest : nullptr, ofRule,
+                         manifest, flushes ? &*flushes : nullptr, totals,
+                         m_options.timeGranularity(sourceIsFolder ? sourceDir : sourceParent));
     bool cancelled = false, fatal = false;
     if (sourceIsFolder) {
         s = set->MakeDir(sourceName);
@@ -475,43 +529,67 @@ RunReport BackupSetRunner::Run(const BackupRule& rule, RunContext& context) {
     if (fs::Status m = WriteManifest(*set, manifest, previous ? &*previous : nullptr); !m) {
         // The set itself is whole; only the next run loses what it could have linked.
         context.Log("无法写入文件清单 " +
-                    LogPath(LogPath(backupGbk, tempName), fs::NativeFromAscii(kSetManifestName)) + "：" +
+                    LogPath(folder.PathOf(tempName), fs::NativeFromAscii(kSetManifestName)) + "：" +
                     ReasonText(m) + "，下次备份将复制全部文件");
     }
     previous.reset();
-    // Every copy is on disk before the set takes a name that says it is complete.
-    s = backup.SyncVolume();
     fs::NativeString finalName = baseName;
     if (totals.failures) finalName += fs::NativeFromAscii("-incomplete");
+    // Every copy is on disk before the set says it is finished, and it says so before it takes the
+    // name that says it is complete: a run that cannot rename it leaves it to the next run to name.
+    s = backup.SyncVolume();
+    const fs::Status done = s ? folder.MarkDone(*set, finalName) : s;
     set.reset();
-    if (s) s = backup.Rename(tempName, backup, finalName, false);
     if (!s) {
-        RemoveTree(backup, tempName);
-        return Failed("无法完成备份 " + LogPath(backupGbk, finalName) + "：" + ReasonText(s));
+        discard();
+        return Failed("无法完成备份 " + folder.PathOf(finalName) + "：" + ReasonText(s));
     }
+    if (fs::Status named = folder.GiveName(tempName, finalName); !named) {
+        std::string summary = "备份已完成，但无法改名为 " + LogPath("", finalName) + "（" +
+                              ReasonText(named) + "），暂存为 " + folder.PathOf(tempName);
+        summary += done ? "，下次运行时完成改名" : "；也无法写入完成标记，下次运行会把它当作未完成的备份删除";
+        return {RunOutcome::PartiallyFailed, summary};
+    }
+    lock.Release();
 
     uint64_t removed = 0;
     if (rule.keep_days > 0 && totals.failures == 0) {
-        const int64_t cutoff = now - int64_t(rule.keep_days) * kSecondsPerDay;
-        for (const OwnSet& old : OwnSets(backup, rule.rule_id)) {
-            if (old.kind.temporary || old.name == finalName || old.mark.created > cutoff) continue;
-            // Renamed first, so that a removal cut short leaves a set that no longer looks complete.
-            const fs::NativeString doomed = old.name + fs::NativeFromAscii(".tmp");
-            fs::Status r = backup.Rename(old.name, backup, doomed, false);
-            if (r) r = RemoveTree(backup, doomed);
+        std::vector<OwnSet> older;
+        for (OwnSet& old : folder.Sets()) {
+            if (!old.kind.temporary && old.name != finalName) older.push_back(std::move(old));
+        }
+        RetentionInput input{{}, now, rule.keep_days, ScheduleSpacing(rule.schedule)};
+        for (const OwnSet& old : older) input.created.push_back(old.mark.created);
+        const RetentionPlan plan = PlanRetention(input);
+        for (size_t i : plan.future) {
+            context.Log("时间异常：备份 " + folder.PathOf(older[i].name) + " 的创建时间 " +
+                        CreatedText(m_options, older[i].mark.created) + " 晚于当前时间，予以保留");
+        }
+        if (plan.beyond) {
+            const OwnSet& newest = older[*plan.beyond];
+            context.Log("时间异常：当前时间比最近的备份 " + folder.PathOf(newest.name) + "（" +
+                        CreatedText(m_options, newest.mark.created) + "）晚 " +
+                        Decimal(uint64_t((now - newest.mark.created) / kSecondsPerDay)) +
+                        " 天，超过计划间隔加两天，系统时间可能有误；本次不删除过期备份，若计算机只是长时间未"
+                        "运行，下次运行时照常删除");
+        }
+        for (size_t i : plan.expired) {
+            const OwnSet& old = older[i];
+            bool busy = false;
+            fs::Status r = folder.Expire(old, busy);
             if (r) {
                 ++removed;
-                context.Log("删除过期备份：" + LogPath(backupGbk, old.name));
-            } else {
+                context.Log("删除过期备份：" + folder.PathOf(old.name));
+            } else if (!busy) {  // busy: another run is removing it
                 ++retentionFailures;
-                context.Log("删除过期备份失败：" + LogPath(backupGbk, old.name) + "：" + ReasonText(r));
+                context.Log("删除过期备份失败：" + folder.PathOf(old.name) + "：" + ReasonText(r));
             }
         }
     } else if (rule.keep_days > 0) {
         context.Log("本次备份不完整，保留所有旧备份");
     }
 
-    std::string summary = "备份到 " + LogPath(backupGbk, finalName) + "，复制文件 " + Decimal(totals.copied) +
+    std::string summary = "备份到 " + folder.PathOf(finalName) + "，复制文件 " + Decimal(totals.copied) +
                           " 个，共 " + Decimal(totals.bytes) + " 字节，链接文件 " + Decimal(totals.linked) +
                           " 个";
     if (removed) summary += "，删除过期备份 " + Decimal(removed) + " 个";

@@ -58,6 +58,11 @@ struct Facts {
     // time (FAT32, exFAT, some shares).
     int64_t writeTicks = 0;
     int64_t changeTicks = 0;
+    // A Windows reparse point's tag (0 for every other entry, and on POSIX). Such an entry's kind is
+    // Link whatever the tag; `beneath` is File or Directory as its attributes say, which matters for a
+    // reparse point that holds data of its own (reparse_tag.h).
+    uint32_t reparseTag = 0;
+    Kind beneath = Kind::Other;
 };
 
 #ifdef _WIN32
@@ -116,11 +121,41 @@ class File {
     // Hands the written range to the disk without waiting for it (POSIX), so that the one
     // SyncVolume before a backup is named complete finds little left to write.
     void StartWriteBack(uint64_t offset, uint64_t n);
+    // CopyFrom for a large file where the kernel can copy between files itself; NotSupported (with
+    // nothing written) where it cannot.
+    Status CopyInKernel(const File& from, uint64_t n, uint64_t& copied, uint32_t& crc);
 
 #ifdef _WIN32
     void* m_handle = nullptr;
 #else
     int m_fd = -1;
+#endif
+};
+
+// An exclusive lock held through a file of its own (Dir::TryLock): opened without sharing on Windows,
+// flock on POSIX, so that a crash lets it go with the process. Release removes the file first, and a
+// lock is only taken on the very file its name still names, so that the name stays one lock.
+class FileLock {
+  public:
+    FileLock() = default;
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();
+
+    bool IsHeld() const;
+    // Deletes the lock file and lets the lock go.
+    void Release();
+
+  private:
+    friend class Dir;
+#ifdef _WIN32
+    void* m_handle = nullptr;
+#else
+    int m_fd = -1;
+    int m_dirFd = -1;
+    NativeString m_name;
 #endif
 };
 
@@ -145,9 +180,11 @@ class Dir {
 
     Status List(std::vector<DirEntry>& out) const;
     Status Stat(const NativeString& name, Facts& out) const;
-    // Opens a child folder; a link is refused with Error::IsLink.
-    Status OpenDir(const NativeString& name, Dir& out) const;
-    // Opens a child file to read it, sharing it with readers; a link is refused.
+    // Opens a child folder; a link is refused with Error::IsLink. throughData also opens a reparse
+    // point that holds data of its own (a cloud folder), never one that points elsewhere.
+    Status OpenDir(const NativeString& name, Dir& out, bool throughData = false) const;
+    // Opens a child file to read it, sharing it with readers. A link is refused; a reparse point that
+    // holds data of its own (deduplicated, cloud, HSM) is read through its filter.
     Status OpenRead(const NativeString& name, File& out) const;
     // Creates a new child file to write; fails with Error::Exists when the name is taken.
     Status CreateFile(const NativeString& name, File& out) const;
@@ -166,6 +203,12 @@ class Dir {
     Status LinkFile(const NativeString& name, const Dir& from, const NativeString& fromName,
                     const std::function<bool(const Facts&)>& accept, bool& linked) const;
     Status FreeSpace(uint64_t& available, uint64_t& total) const;
+    // Takes the lock file `name` of this folder, making it when missing; Error::Locked while another
+    // holder, in this process or any other, has it.
+    Status TryLock(const NativeString& name, FileLock& out) const;
+    // The step in which this folder's volume records file times, in kClockName's ticks: 2 s on FAT,
+    // 10 ms on exFAT, the system clock's tick elsewhere; 2 s where the volume cannot be asked.
+    int64_t TimeGranularity() const;
     // Makes every file written on this volume durable (POSIX; a no-op where files flush themselves).
     Status SyncVolume() const;
 
@@ -186,6 +229,9 @@ struct CivilTime {
 };
 CivilTime LocalFromUtc(int64_t utc);
 std::optional<int64_t> UtcFromLocal(const CivilTime& local);
+
+// The file system's clock now, in kClockName's ticks: what a file written at this moment records.
+int64_t ClockTicksNow();
 
 // The process id, for unique temporary names.
 unsigned long ProcessId();

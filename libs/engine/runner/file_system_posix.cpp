@@ -4,18 +4,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "shared_files.h"
 #include "run_text.h"
 #include "utf8_text.h"
+#include "zip_format.h"
 
 namespace kivo::fs {
 namespace {
@@ -228,6 +235,90 @@ void File::StartWriteBack(uint64_t offset, uint64_t n) {
 #endif
 }
 
+// The kernel copies (copy_file_range: no pass through this process's memory, shared extents where the
+// file system has them) while a second thread reads back what is already copied and takes its CRC, so
+// that the CRC is of the copy itself and costs the copy no time.
+Status File::CopyInKernel(const File& from, uint64_t n, uint64_t& copied, uint32_t& crc) {
+#ifdef __linux__
+    constexpr uint64_t kPiece = 8u << 20;
+    constexpr uint64_t kWriteBackPiece = 64u << 20;
+    copied = 0;
+    std::mutex mutex;
+    std::condition_variable progressed;
+    uint64_t ready = 0;  // bytes the kernel has copied
+    bool finished = false;
+    Status readBack;
+    uint32_t readCrc = 0;
+    std::thread checker([&] {
+        std::unique_ptr<char[]> buffer(new char[1 << 20]);
+        uint64_t at = 0;
+        for (;;) {
+            uint64_t until;
+            {
+                std::unique_lock lock(mutex);
+                progressed.wait(lock, [&] { return finished || ready > at; });
+                until = ready;
+                if (at >= until) return;
+            }
+            while (at < until) {
+                size_t got = 0;
+                const size_t want = size_t(std::min<uint64_t>(until - at, 1 << 20));
+                if (Status s = ReadAt(at, buffer.get(), want, got); !s || got == 0) {
+                    readBack = s ? Status{Error::Io, EIO} : s;
+                    std::lock_guard lock(mutex);
+                    finished = true;  // nothing more to read back: the copy fails
+                    return;
+                }
+                readCrc = zip::Crc32(buffer.get(), got, readCrc);
+                at += got;
+            }
+        }
+    });
+    Status result;
+    uint64_t handed = 0;
+    loff_t in = 0, out = 0;
+    while (copied < n) {
+        const ssize_t r =
+            ::copy_file_range(from.m_fd, &in, m_fd, &out, size_t(std::min(n - copied, kPiece)), 0);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            const int e = errno;
+            // Nothing copied yet and a kernel or file system that cannot: the buffered copy does it.
+            if (copied == 0 && (e == EXDEV || e == EINVAL || e == ENOSYS || e == EOPNOTSUPP || e == EBADF)) {
+                result = {Error::NotSupported, e};
+            } else {
+                result = FromErrno(e);
+            }
+            break;
+        }
+        if (r == 0) break;  // the source is shorter than n
+        copied += uint64_t(r);
+        {
+            std::lock_guard lock(mutex);
+            if (finished) break;  // reading back failed
+            ready = copied;
+        }
+        progressed.notify_one();
+        if (copied - handed >= kWriteBackPiece) {
+            StartWriteBack(handed, copied - handed);
+            handed = copied;
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        finished = true;
+    }
+    progressed.notify_one();
+    checker.join();
+    if (result) result = readBack;
+    crc = readCrc;
+    return result;
+#else
+    (void)from, (void)n, (void)copied, (void)crc;
+    return {Error::NotSupported, 0};
+#endif
+}
+
 // ---- Dir ----
 
 Dir::Dir(Dir&& other) noexcept : m_fd(other.m_fd) {
@@ -337,7 +428,7 @@ Status Dir::Stat(const NativeString& name, Facts& out) const {
     return {};
 }
 
-Status Dir::OpenDir(const NativeString& name, Dir& out) const {
+Status Dir::OpenDir(const NativeString& name, Dir& out, bool) const {
     if (!ValidName(name)) return {Error::NameInvalid, 0};
     int fd = ::openat(m_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
@@ -475,7 +566,95 @@ Status Dir::SyncVolume() const {
     return {};
 }
 
+Status Dir::TryLock(const NativeString& name, FileLock& out) const {
+    if (!ValidName(name)) return {Error::NameInvalid, 0};
+    // A holder releases by removing the name before it lets go; whoever locked the file in between
+    // holds a lock on a file without a name, and tries again with the file the name stands for now.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        int fd = ::openat(m_fd, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) return LastError();
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int e = errno;
+            ::close(fd);
+            return e == EWOULDBLOCK ? Status{Error::Locked, e} : FromErrno(e);
+        }
+        struct stat held, named;
+        if (::fstat(fd, &held) == 0 && ::fstatat(m_fd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            const int dirFd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+            if (dirFd < 0) {
+                const Status s = LastError();
+                ::close(fd);
+                return s;
+            }
+            out = FileLock();
+            out.m_fd = fd;
+            out.m_dirFd = dirFd;
+            out.m_name = name;
+            return {};
+        }
+        ::close(fd);
+    }
+    return {Error::Locked, 0};
+}
+
+int64_t Dir::TimeGranularity() const {
+    constexpr int64_t kMillisecond = 1000000;
+    struct statfs sf;
+    if (::fstatfs(m_fd, &sf) != 0) return 2000 * kMillisecond;
+    switch (static_cast<unsigned long>(sf.f_type)) {
+        case 0x4d44:  // FAT (vfat, msdos): last-write times in two-second steps
+            return 2000 * kMillisecond;
+        case 0x2011BAB0:  // exFAT
+            return 10 * kMillisecond;
+        default:
+            // Nanosecond fields, but the kernel stamps files from its coarse clock, which moves once
+            // a tick (1 to 10 ms).
+            return 10 * kMillisecond;
+    }
+}
+
+// ---- FileLock ----
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : m_fd(other.m_fd), m_dirFd(other.m_dirFd), m_name(std::move(other.m_name)) {
+    other.m_fd = other.m_dirFd = -1;
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_fd = other.m_fd;
+        m_dirFd = other.m_dirFd;
+        m_name = std::move(other.m_name);
+        other.m_fd = other.m_dirFd = -1;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    Release();
+}
+
+bool FileLock::IsHeld() const {
+    return m_fd >= 0;
+}
+
+void FileLock::Release() {
+    if (m_fd < 0) return;
+    ::unlinkat(m_dirFd, m_name.c_str(), 0);
+    ::close(m_fd);
+    ::close(m_dirFd);
+    m_fd = m_dirFd = -1;
+}
+
 // ---- free functions ----
+
+int64_t ClockTicksNow() {
+    struct timespec t;
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return Ticks(t);
+}
 
 Status PathIsLink(const std::filesystem::path& path, bool& link) {
     struct stat st;

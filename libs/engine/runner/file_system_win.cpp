@@ -15,6 +15,7 @@
 #undef DeleteFile
 
 #include "file_system.h"
+#include "reparse_tag.h"
 #include "shared_files.h"
 #include "utf8_text.h"
 
@@ -36,6 +37,7 @@ constexpr NTSTATUS kStatusNotADirectory = NTSTATUS(0xC0000103L);
 constexpr NTSTATUS kStatusDirectoryNotEmpty = NTSTATUS(0xC0000101L);
 constexpr NTSTATUS kStatusDiskFull = NTSTATUS(0xC000007FL);
 constexpr NTSTATUS kStatusBufferOverflow = NTSTATUS(0x80000005L);
+constexpr NTSTATUS kStatusDeletePending = NTSTATUS(0xC0000056L);
 
 constexpr FILE_INFORMATION_CLASS kFileIdFullDirectoryInformation = FILE_INFORMATION_CLASS(38);
 constexpr FILE_INFORMATION_CLASS kFileAttributeTagInformation = FILE_INFORMATION_CLASS(35);
@@ -43,10 +45,12 @@ constexpr FILE_INFORMATION_CLASS kFileNetworkOpenInformation = FILE_INFORMATION_
 constexpr FILE_INFORMATION_CLASS kFileRenameInformation = FILE_INFORMATION_CLASS(10);
 constexpr FILE_INFORMATION_CLASS kFileLinkInformation = FILE_INFORMATION_CLASS(11);
 constexpr FILE_INFORMATION_CLASS kFileDispositionInformation = FILE_INFORMATION_CLASS(13);
+constexpr FILE_INFORMATION_CLASS kFileInternalInformation = FILE_INFORMATION_CLASS(6);
 constexpr FS_INFORMATION_CLASS kFileFsSizeInformation = FS_INFORMATION_CLASS(3);
+constexpr FS_INFORMATION_CLASS kFileFsAttributeInformation = FS_INFORMATION_CLASS(5);
 
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr ULONG kFileOpen = 1, kFileCreate = 2;
+constexpr ULONG kFileOpen = 1, kFileCreate = 2, kFileOpenIf = 3;
 constexpr ULONG kDirectoryFile = 0x1, kNonDirectoryFile = 0x40, kSynchronousIo = 0x20,
                 kOpenReparsePoint = 0x200000;
 
@@ -73,6 +77,13 @@ struct NetworkOpenInfo {
 struct AttributeTagInfo {
     ULONG FileAttributes;
     ULONG ReparseTag;
+};
+
+struct FsAttributeInfo {
+    ULONG FileSystemAttributes;
+    LONG MaximumComponentNameLength;
+    ULONG FileSystemNameLength;
+    WCHAR FileSystemName[32];
 };
 
 struct DispositionInfo {
@@ -236,11 +247,50 @@ NTSTATUS OpenRelative(HANDLE root, const NativeString& name, ACCESS_MASK access,
                         disposition, options | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
 }
 
-bool IsReparsePoint(HANDLE h) {
+bool IsReparsePoint(HANDLE h, ULONG* tagOut = nullptr) {
     AttributeTagInfo tag{};
     IO_STATUS_BLOCK io;
-    return NT_SUCCESS(NtQueryInformationFile(h, &io, &tag, sizeof tag, kFileAttributeTagInformation)) &&
-           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    const bool reparse =
+        NT_SUCCESS(NtQueryInformationFile(h, &io, &tag, sizeof tag, kFileAttributeTagInformation)) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (tagOut) *tagOut = reparse ? tag.ReparseTag : 0;
+    return reparse;
+}
+
+uint64_t FileIndexOf(HANDLE h) {
+    LARGE_INTEGER index{};
+    IO_STATUS_BLOCK io;
+    if (!NT_SUCCESS(NtQueryInformationFile(h, &io, &index, sizeof index, kFileInternalInformation))) return 0;
+    return uint64_t(index.QuadPart);
+}
+
+// h was opened on a reparse point itself. One that holds data of its own is opened again without
+// FILE_OPEN_REPARSE_POINT, so that its filter (deduplication, cloud files, HSM) gives the data; the
+// second handle must be the same file, or a link was swapped in between. Anything else is a link.
+Status ThroughDataReparsePoint(HANDLE folder, const NativeString& name, ACCESS_MASK access, ULONG options,
+                               HANDLE& h) {
+    ULONG tag = 0;
+    if (!IsReparsePoint(h, &tag)) return {};
+    const uint64_t index = FileIndexOf(h);
+    CloseHandle(h);
+    h = nullptr;
+    if (ClassifyReparseTag(tag) != ReparseClass::Data || index == 0) return {Error::IsLink, 0};
+    UNICODE_STRING us;
+    us.Buffer = const_cast<wchar_t*>(name.c_str());
+    us.Length = us.MaximumLength = USHORT(name.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES oa;
+    InitializeObjectAttributes(&oa, &us, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE data = nullptr;
+    NTSTATUS s = NtCreateFile(&data, access | SYNCHRONIZE, &oa, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                              kShareAll, kFileOpen, options | kSynchronousIo, nullptr, 0);
+    if (!NT_SUCCESS(s)) return FromNt(s);
+    if (FileIndexOf(data) != index) {
+        CloseHandle(data);
+        return {Error::IsLink, 0};
+    }
+    h = data;
+    return {};
 }
 
 // Lists a folder through a handle of its own (a directory handle keeps its first search pattern).
@@ -279,6 +329,10 @@ Status ListHandle(HANDLE folder, const NativeString* only, std::vector<DirEntry>
                 f.writeTicks = e->LastWriteTime.QuadPart;
                 f.changeTicks = e->ChangeTime.QuadPart;
                 f.id = {self.dwVolumeSerialNumber, uint64_t(e->FileId.QuadPart)};
+                if (e->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    f.reparseTag = e->EaSize;  // the field holds the tag for a reparse point
+                    f.beneath = (e->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Directory : Kind::File;
+                }
                 out.push_back({std::move(name), f});
             }
             if (e->NextEntryOffset == 0) break;
@@ -302,20 +356,28 @@ Status StatByListing(HANDLE folder, const NativeString& name, Facts& out) {
     return {Error::NotFound, 0};
 }
 
-// Opens a child folder of `folder`, refusing links both by the parent's listing and by the handle.
-Status OpenChildFolder(HANDLE folder, const NativeString& name, ACCESS_MASK access, HANDLE& out) {
+// Opens a child folder of `folder`, refusing links both by the parent's listing and by the handle;
+// throughData admits a folder whose reparse point holds data (a cloud folder).
+Status OpenChildFolder(HANDLE folder, const NativeString& name, ACCESS_MASK access, HANDLE& out,
+                       bool throughData = false) {
     Facts listed;
     if (Status s = StatByListing(folder, name, listed); !s) return s;
-    if (listed.kind == Kind::Link) return {Error::IsLink, 0};
-    if (listed.kind != Kind::Directory) return {Error::NotDirectory, 0};
+    const bool data = listed.kind == Kind::Link && throughData &&
+                      ClassifyReparseTag(listed.reparseTag) == ReparseClass::Data &&
+                      listed.beneath == Kind::Directory;
+    if (listed.kind == Kind::Link && !data) return {Error::IsLink, 0};
+    if (listed.kind != Kind::Directory && !data) return {Error::NotDirectory, 0};
     NTSTATUS s = OpenRelative(folder, name, access, kShareAll, kFileOpen, kDirectoryFile, out);
     if (!NT_SUCCESS(s)) return FromNt(s);
-    if (IsReparsePoint(out)) {
-        CloseHandle(out);
-        out = nullptr;
-        return {Error::IsLink, 0};
+    if (!data) {
+        if (IsReparsePoint(out)) {
+            CloseHandle(out);
+            out = nullptr;
+            return {Error::IsLink, 0};
+        }
+        return {};
     }
-    return {};
+    return ThroughDataReparsePoint(folder, name, access, kDirectoryFile, out);
 }
 
 }  // namespace
@@ -422,6 +484,10 @@ Status File::Sync() {
 
 void File::StartWriteBack(uint64_t, uint64_t) {}  // the flush before the rename does it
 
+Status File::CopyInKernel(const File&, uint64_t, uint64_t&, uint32_t&) {
+    return {Error::NotSupported, 0};  // the buffered copy, its CRC folded in as it goes
+}
+
 // ---- Dir ----
 
 Dir::Dir(Dir&& other) noexcept : m_handle(other.m_handle) {
@@ -514,11 +580,11 @@ Status Dir::Stat(const NativeString& name, Facts& out) const {
     return StatByListing(m_handle, name, out);
 }
 
-Status Dir::OpenDir(const NativeString& name, Dir& out) const {
+Status Dir::OpenDir(const NativeString& name, Dir& out, bool throughData) const {
     if (!ValidName(name)) return {Error::NameInvalid, 0};
     HANDLE h;
-    if (Status s =
-            OpenChildFolder(m_handle, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES, h);
+    if (Status s = OpenChildFolder(m_handle, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                                   h, throughData);
         !s) {
         return s;
     }
@@ -532,10 +598,7 @@ Status Dir::OpenRead(const NativeString& name, File& out) const {
     HANDLE h;
     NTSTATUS s = OpenRelative(m_handle, name, GENERIC_READ, kShareAll, kFileOpen, kNonDirectoryFile, h);
     if (!NT_SUCCESS(s)) return FromNt(s);
-    if (IsReparsePoint(h)) {
-        CloseHandle(h);
-        return {Error::IsLink, 0};
-    }
+    if (Status t = ThroughDataReparsePoint(m_handle, name, GENERIC_READ, kNonDirectoryFile, h); !t) return t;
     out = File();
     out.m_handle = h;
     return {};
@@ -682,6 +745,69 @@ Status Dir::SyncVolume() const {
     return {};
 }  // each file flushed itself (File::MakeDurable)
 
+Status Dir::TryLock(const NativeString& name, FileLock& out) const {
+    if (!ValidName(name)) return {Error::NameInvalid, 0};
+    // Readers may look, but no one else may write it, delete it or hold it as a lock meanwhile.
+    HANDLE h;
+    NTSTATUS s = OpenRelative(m_handle, name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                              kFileOpenIf, kNonDirectoryFile, h);
+    if (s == kStatusSharingViolation || s == kStatusDeletePending) return {Error::Locked, long(s)};
+    if (!NT_SUCCESS(s)) return FromNt(s);
+    if (IsReparsePoint(h)) {
+        CloseHandle(h);
+        return {Error::IsLink, 0};
+    }
+    out = FileLock();
+    out.m_handle = h;
+    return {};
+}
+
+int64_t Dir::TimeGranularity() const {
+    constexpr int64_t kMillisecond = 10000;
+    FsAttributeInfo info{};
+    IO_STATUS_BLOCK io;
+    if (!NT_SUCCESS(
+            NtQueryVolumeInformationFile(m_handle, &io, &info, sizeof info, kFileFsAttributeInformation)))
+        return 2000 * kMillisecond;
+    const std::wstring name(info.FileSystemName,
+                            std::min<size_t>(info.FileSystemNameLength / sizeof(wchar_t), 32));
+    if (name == L"NTFS" || name == L"ReFS") return 16 * kMillisecond;  // the system clock's tick, at most
+    if (name == L"exFAT") return 10 * kMillisecond;
+    return 2000 * kMillisecond;  // FAT, and whatever a share does not tell
+}
+
+// ---- FileLock ----
+
+FileLock::FileLock(FileLock&& other) noexcept : m_handle(other.m_handle) {
+    other.m_handle = nullptr;
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_handle = other.m_handle;
+        other.m_handle = nullptr;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    Release();
+}
+
+bool FileLock::IsHeld() const {
+    return m_handle != nullptr;
+}
+
+void FileLock::Release() {
+    if (!m_handle) return;
+    DispositionInfo info{TRUE};
+    IO_STATUS_BLOCK io;
+    NtSetInformationFile(m_handle, &io, &info, sizeof info, kFileDispositionInformation);
+    CloseHandle(m_handle);
+    m_handle = nullptr;
+}
+
 // ---- free functions ----
 
 Status PathIsLink(const std::filesystem::path& path, bool& link) {
@@ -708,6 +834,12 @@ std::optional<int64_t> UtcFromLocal(const CivilTime& c) {
     if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &st) || !SystemTimeToFileTime(&st, &ft))
         return std::nullopt;
     return UnixFromFileTime((int64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+
+int64_t ClockTicksNow() {
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    return (int64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
 unsigned long ProcessId() {

@@ -3,6 +3,7 @@
 #include "archive_packer.h"
 #include "archive_restorer.h"
 #include "backup_set_runner.h"
+#include "backup_set_verifier.h"
 #include "cleaner.h"
 #include "engine_api.h"
 #include "runner_options.h"
@@ -28,6 +29,13 @@ class FileTaskRunner final : public TaskRunner {
             return BackupSetRunner(m_options).Run(rule, context);
         } catch (const std::exception&) {
             return {RunOutcome::Failed, "内存不足，备份中止"};
+        }
+    }
+    RunReport VerifyBackup(const BackupRule& rule, RunContext& context) override {
+        try {
+            return BackupSetVerifier(m_options).Run(rule, context);
+        } catch (const std::exception&) {
+            return {RunOutcome::Failed, "内存不足，校验中止"};
         }
     }
     int Backup(const std::string& source, const std::string& file, RunContext& context) override {

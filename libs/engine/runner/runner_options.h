@@ -2,6 +2,7 @@
 // fault seam and how a backup set's copies are flushed. The defaults are the real ones.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,8 +27,10 @@ struct RunnerOptions {
     // Test seam for faults a test cannot cause for real (a locked file on POSIX, a file that changes
     // while it is read, a volume without hard links): called at these points with the path below the
     // run's root. A failed status is taken as the operation's own failure; a test may also change the
-    // file and return success. Flush is called on a flush worker's thread.
-    enum class Seam { OpenSource, SourceOpened, CreateCopy, DeleteFile, Link, Flush };
+    // file and return success. Flush is called on a flush worker's thread. DeleteFile is also asked for
+    // each file of a backup set being removed (the path below the set), and FinishSet before each try to
+    // give a finished set its complete name (the set's name).
+    enum class Seam { OpenSource, SourceOpened, CreateCopy, DeleteFile, Link, Flush, FinishSet };
     std::function<fs::Status(Seam, const fs::NativeString& relative)> seam;
 
     // How a backup set's copies reach the disk before the set is named complete: each file flushed on
@@ -36,6 +39,14 @@ struct RunnerOptions {
     // (fs::kFlushEachFile); this asks for it also where one SyncVolume would do.
     bool flushEachFile = false;
     int flushWorkers = 4;
+
+    // How long a finished set's rename to its complete name is tried again while it fails.
+    std::chrono::milliseconds renameRetry{3000};
+    // The step in which the source's volume records file times (fs::Dir::TimeGranularity), which
+    // decides whether a file's facts were settled when it was copied (FactsSettled).
+    std::function<int64_t(const fs::Dir& source)> timeGranularity = [](const fs::Dir& source) {
+        return source.TimeGranularity();
+    };
 };
 
 inline fs::Status AtSeam(const RunnerOptions& options, RunnerOptions::Seam seam,

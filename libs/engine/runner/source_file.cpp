@@ -16,6 +16,8 @@ std::optional<std::string> OpenSourceFile(const RunnerOptions& options, const fs
 std::optional<std::string> SourceFactsBefore(const RunnerOptions& options, const fs::File& in,
                                              const fs::NativeString& relative, fs::Facts& before) {
     fs::Status s = in.GetState(before);
+    // OpenRead refuses links, so a reparse point here is one whose data was read through it.
+    if (before.kind == fs::Kind::Link) before.kind = fs::Kind::File;
     if (s) s = AtSeam(options, RunnerOptions::Seam::SourceOpened, relative);
     if (s) return std::nullopt;
     return ReasonText(s);

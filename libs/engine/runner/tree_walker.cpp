@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "reparse_tag.h"
 #include "run_text.h"
 
 namespace kivo {
@@ -23,7 +24,8 @@ void WalkDir(const fs::Dir& dir, const fs::NativeString& relative, int depth, Tr
     for (const fs::DirEntry& entry : entries) {
         if (visitor.Stop()) return;
         const fs::NativeString child = JoinNative(relative, entry.name);
-        switch (entry.facts.kind) {
+        const bool throughData = visitor.ReadsThroughData();
+        switch (WalkKind(entry.facts, throughData)) {
             case fs::Kind::Link:
                 visitor.Link(child);
                 break;
@@ -44,7 +46,7 @@ void WalkDir(const fs::Dir& dir, const fs::NativeString& relative, int depth, Tr
                     break;
                 }
                 fs::Dir sub;
-                if (fs::Status s = dir.OpenDir(entry.name, sub); !s) {
+                if (fs::Status s = dir.OpenDir(entry.name, sub, throughData); !s) {
                     // Swapped for a link since the listing: still a link, still not followed.
                     if (s.error == fs::Error::IsLink) {
                         visitor.Link(child);
@@ -69,6 +71,19 @@ void WalkDir(const fs::Dir& dir, const fs::NativeString& relative, int depth, Tr
 }
 
 }  // namespace
+
+fs::Kind WalkKind(const fs::Facts& facts, bool readsThroughData) {
+    if (facts.kind != fs::Kind::Link || !readsThroughData || facts.reparseTag == 0) return facts.kind;
+    switch (ClassifyReparseTag(facts.reparseTag)) {
+        case ReparseClass::Data:
+            return facts.beneath == fs::Kind::Directory ? fs::Kind::Directory : fs::Kind::File;
+        case ReparseClass::Special:
+            return fs::Kind::Other;
+        case ReparseClass::Link:
+            break;
+    }
+    return fs::Kind::Link;
+}
 
 void WalkTree(const fs::Dir& root, TreeVisitor& visitor, const std::vector<fs::FileId>& guards) {
     WalkDir(root, fs::NativeString(), 0, visitor, guards);

@@ -1,5 +1,6 @@
 // Walks a folder tree through handles, depth first, in name order. Links are reported, never
 // entered; folders listed as guards (our own backup folder inside a source) are skipped by identity.
+// How an entry is walked follows from its facts alone (WalkKind), so that the choice is tested apart.
 #pragma once
 
 #include <vector>
@@ -23,10 +24,17 @@ class TreeVisitor {
     virtual void TooDeep(const fs::NativeString& relative) = 0;
     // Checked before every entry: cancelled, or a fault that ends the run.
     virtual bool Stop() = 0;
+    // Whether a reparse point that holds data of its own (a deduplicated or cloud file or folder) is
+    // visited as the file or folder it holds; otherwise it is a Link like any other.
+    virtual bool ReadsThroughData() const { return false; }
 };
 
 // Deep enough for any real tree, shallow enough that the open handles of one branch stay few.
 constexpr int kMaxTreeDepth = 200;
+
+// How the walk treats an entry: Link and Other as they say, and a reparse point by its tag when the
+// visitor reads through data (a link stays a link; a device of a Linux subsystem is Other).
+fs::Kind WalkKind(const fs::Facts& facts, bool readsThroughData);
 
 void WalkTree(const fs::Dir& root, TreeVisitor& visitor, const std::vector<fs::FileId>& guards);
 

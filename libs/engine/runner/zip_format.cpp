@@ -5,6 +5,7 @@
 #include <array>
 #include <limits>
 
+#include "crc32_fold.h"
 #include "file_system.h"
 
 namespace kivo::zip {
@@ -52,6 +53,7 @@ uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, uint64_t lengthB) {
 }
 
 uint32_t Crc32(const void* data, size_t n, uint32_t crc) {
+    if (n >= 256 && CpuFoldsCrc32()) return Crc32Folded(data, n, crc);
     const auto* bytes = static_cast<const Bytef*>(data);
     while (n > 0) {
         uInt chunk = uInt(std::min<size_t>(n, std::numeric_limits<uInt>::max()));

@@ -283,6 +283,12 @@ TEST_F(EngineRuns, AScheduledRunsEventNamesTheRuleAndTheTimeItEnded) {
     Tick();
     ASSERT_EQ(timeline.Events().size(), 2u);
     EXPECT_EQ(timeline.Events()[1].trigger, KIVO_TRIGGER_CATCH_UP);
+
+    // A check of the rule's sets is told apart from a run of it.
+    ASSERT_EQ(m_engine->VerifyBackup(b.rule_id), 0);
+    m_engine->WaitIdle();
+    ASSERT_EQ(timeline.Events().size(), 3u);
+    EXPECT_EQ(timeline.Events()[2].trigger, KIVO_TRIGGER_VERIFY);
 }
 
 TEST_F(EngineRuns, WithoutARunEventCallbackEveryLineStillArrivesAndNothingWaits) {
@@ -293,6 +299,49 @@ TEST_F(EngineRuns, WithoutARunEventCallbackEveryLineStillArrivesAndNothingWaits)
         m_engine->WaitIdle();
     }
     EXPECT_EQ(m_log.Lines().size(), 6u);
+}
+
+TEST_F(EngineRuns, AVerifyIsQueuedLikeAManualRunAlsoForADisabledRule) {
+    ClearRule c = ValidClearRule();
+    BackupRule b = ValidBackupRule();
+    ASSERT_EQ(m_engine->AddClear(&c), 0);
+    ASSERT_EQ(m_engine->AddBackup(&b), 0);
+    ASSERT_EQ(m_engine->EnableRule(b.rule_id, 0), 0);
+    EXPECT_EQ(m_engine->VerifyBackup(999), KIVO_E_UNKNOWN_RULE);
+    EXPECT_EQ(m_engine->VerifyBackup(c.rule_id), KIVO_E_WRONG_KIND);
+    m_script->holdRuns = true;
+    ASSERT_EQ(m_engine->VerifyBackup(b.rule_id), 0);
+    m_script->WaitRunning(1);
+    EXPECT_EQ(m_engine->VerifyBackup(b.rule_id), KIVO_E_RULE_BUSY);
+    m_script->Release();
+    m_engine->WaitIdle();
+    const std::string rule = "备份规则 2「备份文档」";
+    EXPECT_EQ(m_script->Calls(), std::vector<std::string>{"verify 2"});
+    EXPECT_EQ(m_log.Lines(), (Lines{rule + "开始校验备份", rule + "运行完成：共 0 个文件"}));
+}
+
+TEST_F(EngineRuns, RunsCarryTheDataFoldersInstallationIdentityAcrossRestarts) {
+    BackupRule b = ValidBackupRule();
+    ASSERT_EQ(m_engine->AddBackup(&b), 0);
+    ASSERT_EQ(m_engine->ManRun(b.rule_id), 0);
+    m_engine->WaitIdle();
+    Restart();
+    ASSERT_EQ(m_engine->VerifyBackup(b.rule_id), 0);
+    m_engine->WaitIdle();
+    ASSERT_EQ(m_script->installations.size(), 2u);
+    EXPECT_EQ(m_script->installations[0].size(), 32u);
+    EXPECT_EQ(m_script->installations[1], m_script->installations[0]);
+    EXPECT_EQ(FileOrMissing(m_folder.Path() / "installation.id"),
+              "kivo installation\nid=" + m_script->installations[0] + "\n");
+
+    // Another data folder is another installation.
+    TempFolder other;
+    auto second = StartEngine(other.Path(), m_clock, m_script);
+    ASSERT_EQ(second->AddBackup(&b), 0);
+    ASSERT_EQ(second->ManRun(b.rule_id), 0);
+    second->WaitIdle();
+    ASSERT_EQ(m_script->installations.size(), 3u);
+    EXPECT_NE(m_script->installations[2], m_script->installations[0]);
 }
 
 TEST_F(EngineRuns, RunnerExceptionIsAFailedRun) {

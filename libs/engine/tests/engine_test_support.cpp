@@ -68,6 +68,9 @@ class ScriptedRunner final : public TaskRunner {
     RunReport RunBackup(const BackupRule& rule, RunContext& context) override {
         return Run("backup " + std::to_string(rule.rule_id), context);
     }
+    RunReport VerifyBackup(const BackupRule& rule, RunContext& context) override {
+        return Run("verify " + std::to_string(rule.rule_id), context);
+    }
     int Backup(const std::string& source, const std::string& file, RunContext& context) override {
         std::unique_lock lock(m_script->mutex);
         m_script->calls.push_back("backup-file " + source + " -> " + file);
@@ -89,8 +92,10 @@ class ScriptedRunner final : public TaskRunner {
 
   private:
     RunReport Run(const std::string& call, RunContext& context) {
+        const std::string installation = context.Installation();
         std::unique_lock lock(m_script->mutex);
         m_script->calls.push_back(call);
+        m_script->installations.push_back(installation);
         const int records = m_script->recordLines;
         lock.unlock();
         for (int n = 1; n <= records; ++n) context.Record(RecordLine(n));

@@ -58,7 +58,9 @@ class LogCollector {
 struct RunnerScript {
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::string> calls;  // "clear 3", "backup 4", "backup-file a -> b", "restore b -> a"
+    // "clear 3", "backup 4", "verify 4", "backup-file a -> b", "restore b -> a"
+    std::vector<std::string> calls;
+    std::vector<std::string> installations;  // what each run's context named
     bool holdRuns = false;           // runs wait until released (or cancelled)
     int recordLines = 0;             // each run first records this many history lines (RecordLine); so does a
                                      // manual backup, between ManualBackupStarted and ManualBackupEnded

@@ -19,15 +19,16 @@
 namespace {
 
 const char* const kExports[] = {
-    "kivo_add_backup",      "kivo_add_clear", "kivo_auto_run",       "kivo_backup",
-    "kivo_deinit",          "kivo_del_rule",  "kivo_enable_rule",    "kivo_get_backup",
-    "kivo_get_backup_list", "kivo_get_clear", "kivo_get_clear_list", "kivo_init",
-    "kivo_is_run",          "kivo_man_run",   "kivo_preview_clear",  "kivo_regist_msg",
-    "kivo_regist_run_event", "kivo_restore",   "kivo_stop_run",       "kivo_update_backup",
-    "kivo_update_clear",
+    "kivo_add_backup",      "kivo_add_clear",        "kivo_auto_run",       "kivo_backup",
+    "kivo_deinit",          "kivo_del_rule",         "kivo_enable_rule",    "kivo_get_backup",
+    "kivo_get_backup_list", "kivo_get_clear",        "kivo_get_clear_list", "kivo_init",
+    "kivo_is_run",          "kivo_man_run",          "kivo_preview_clear",  "kivo_regist_msg",
+    "kivo_regist_run_event", "kivo_restore",         "kivo_stop_run",       "kivo_update_backup",
+    "kivo_update_clear",    "kivo_verify_backup",
 };
 // The exports added beside the 19, at the ordinals kivo.def gives them.
-const std::pair<const char*, int> kAddedOrdinals[] = {{"kivo_regist_run_event", 20}, {"kivo_preview_clear", 22}};
+const std::pair<const char*, int> kAddedOrdinals[] = {
+    {"kivo_regist_run_event", 20}, {"kivo_verify_backup", 21}, {"kivo_preview_clear", 22}};
 
 // The names in a loaded module's export directory.
 std::vector<std::string> ExportedNames(HMODULE module) {
@@ -40,11 +41,11 @@ std::vector<std::string> ExportedNames(HMODULE module) {
     std::vector<std::string> out;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i)
         out.emplace_back(reinterpret_cast<const char*>(base + names[i]));
-    // Every function has a name; ordinals left free (for exports still to come) hold none.
+    // Every function has a name; an ordinal kept free for another export holds none.
     auto functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
-    DWORD exported = 0;
-    for (DWORD i = 0; i < exports->NumberOfFunctions; ++i) exported += functions[i] != 0;
-    EXPECT_EQ(exported, exports->NumberOfNames);
+    EXPECT_EQ(DWORD(std::count_if(functions, functions + exports->NumberOfFunctions,
+                                  [](DWORD f) { return f != 0; })),
+              exports->NumberOfNames);
     return out;
 }
 

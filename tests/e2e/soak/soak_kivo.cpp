@@ -177,6 +177,9 @@ int kivo_backup(const char*, const char*) {
 int kivo_restore(const char*, const char*) {
     return KIVO_E_NOT_AVAILABLE;
 }
+int kivo_verify_backup(int) {
+    return KIVO_E_NOT_AVAILABLE;
+}
 int kivo_preview_clear(int, KivoCleanFileCallback, void*, const volatile long*, KivoCleanVerdict*) {
     return KIVO_E_NOT_AVAILABLE;
 }

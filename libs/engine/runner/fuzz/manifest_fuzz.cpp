@@ -28,10 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();
     }
     for (size_t i = 0; i < read.Size(); ++i) {
-        const kivo::ManifestEntry& e = read.At(i);
-        const kivo::ManifestEntry* back = again.Find(e.path);
+        const kivo::ManifestEntry e = read.At(i);
+        const std::optional<kivo::ManifestEntry> back = again.Find(e.path);
         if (!back || back->size != e.size || back->writeTicks != e.writeTicks ||
-            back->changeTicks != e.changeTicks || back->crc != e.crc || read.Find(e.path) != &e) {
+            back->changeTicks != e.changeTicks || back->crc != e.crc || back->settled != e.settled ||
+            read.Index(e.path) != i) {
             __builtin_trap();
         }
     }

@@ -163,6 +163,13 @@ with open(sys.argv[2], 'wb') as raw:
                                                   {"py/stored.bin", std::string(1000, '\0')}}));
     ASSERT_EQ(Restore(dir / "stream.zip", dir / "from-stream", context), KIVO_OK) << context.lines.back();
     EXPECT_EQ(test::ReadFile(dir / "from-stream/stream/b.txt"), "with data descriptors");
+
+    // Entries aligned to pages, with gaps between them.
+    std::vector<test::RawEntry> aligned = {{"p/one.txt", "first"}, {"p/two.bin", std::string(5000, '2')}};
+    for (auto& e : aligned) e.alignTo = 4096;
+    test::WriteFile(dir / "aligned.zip", test::BuildRawZip(aligned));
+    ASSERT_EQ(Restore(dir / "aligned.zip", dir / "from-aligned", context), KIVO_OK) << context.lines.back();
+    EXPECT_EQ(test::ReadFile(dir / "from-aligned/p/two.bin"), std::string(5000, '2'));
 }
 
 TEST(Archive, PeersReadOurZip64Records) {

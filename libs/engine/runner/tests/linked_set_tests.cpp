@@ -95,12 +95,17 @@ TEST(LinkedSet, EachChangeOfTheSourceDecidesBetweenLinkAndCopy) {
          },
          Copied},
         {"gone.txt", [](auto& file, auto&) { stdfs::remove(file); }, Absent},
-        // The source is unchanged, but its copy in the last set was edited there: not carried on.
+        // The source is unchanged, but its copy in the last set was edited there: not carried on, and
+        // reported, also when the edit kept the size.
         {"edited.txt", [](auto&, auto& oldCopy) { test::WriteFile(oldCopy, "edited in the set"); }, Copied},
+        {"edited-same-size.txt", [](auto&, auto& oldCopy) { test::WriteFile(oldCopy, "EDITED!!"); }, Copied},
     };
     ScratchDir dir;
     History history(dir);
-    for (const Row& row : rows) test::WriteFile(history.source / row.name, "original");
+    for (const Row& row : rows) {
+        test::WriteFile(history.source / row.name, "original");
+        test::SetMtime(history.source / row.name, 1500000000);
+    }
     const stdfs::path first = history.Take();
     ASSERT_FALSE(first.empty()) << history.report.summary;
     for (const Row& row : rows) row.change(history.source / row.name, first / "src" / row.name);
@@ -119,16 +124,22 @@ TEST(LinkedSet, EachChangeOfTheSourceDecidesBetweenLinkAndCopy) {
         EXPECT_EQ(StatOf(copy).st_ino == StatOf(first / "src" / row.name).st_ino, row.expect == Linked);
     }
     EXPECT_EQ(test::Snapshot(second / "src"), test::Snapshot(history.source));
-    EXPECT_EQ(history.report.summary, Summary(second, 5, 9 + 8 + 8 + 8 + 3, 1));
-    EXPECT_TRUE(history.context.lines.empty());
+    EXPECT_EQ(history.report.summary, Summary(second, 6, 9 + 8 + 8 + 8 + 8 + 3, 1));
+    auto edited = [&](const char* name) {
+        return "备份内容异常：" + Gbk(first / "src" / name) + " 在备份后被改动过，共用这份副本的备份：" +
+               first.filename().string() + "；本次已重新复制此文件";
+    };
+    EXPECT_EQ(history.context.lines,
+              (std::vector<std::string>{edited("edited-same-size.txt"), edited("edited.txt")}));
 
     // A link carries its entry over, CRC and all; a copy records the CRC of what it copied.
     const BackupManifest manifest = ManifestOf(second);
-    EXPECT_EQ(manifest.Size(), 6u);
+    EXPECT_EQ(manifest.Size(), 7u);
     for (const auto& entry : stdfs::directory_iterator(second / "src")) {
         const std::string content = test::ReadFile(entry.path());
-        const ManifestEntry* recorded = manifest.Find("src/" + entry.path().filename().string());
-        ASSERT_NE(recorded, nullptr) << entry.path();
+        const std::optional<ManifestEntry> recorded =
+            manifest.Find("src/" + entry.path().filename().string());
+        ASSERT_TRUE(recorded) << entry.path();
         EXPECT_EQ(recorded->crc, shared::Crc32(content)) << entry.path();
         EXPECT_EQ(recorded->size, content.size()) << entry.path();
     }
@@ -250,7 +261,7 @@ TEST(LinkedSet, AManifestThatCannotBeTrustedMeansFullCopiesAndOneLine) {
         {"newer",
          [](auto& manifest, auto&) {
              std::string text = test::ReadFile(manifest);
-             test::WriteFile(manifest, text.replace(text.find("version=1"), 9, "version=2"));
+             test::WriteFile(manifest, text.replace(text.find("version=2"), 9, "version=3"));
          },
          " 的文件清单由较新版本的程序写入"},
         {"another source",
@@ -318,7 +329,7 @@ TEST(LinkedSet, AFlushThatFailsKeepsItsFileOutOfTheSet) {
         EXPECT_FALSE(stdfs::exists(set / "src/b.txt"));
         const BackupManifest manifest = ManifestOf(set);
         EXPECT_EQ(manifest.Size(), 2u);
-        EXPECT_EQ(manifest.Find("src/b.txt"), nullptr);
+        EXPECT_FALSE(manifest.Find("src/b.txt"));
     }
 }
 

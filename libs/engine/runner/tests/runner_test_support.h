@@ -34,6 +34,7 @@ class RecordingContext final : public RunContext {
     bool KeepsHistory() const override { return true; }
     bool Cancelled() const override { return cancelAfterChecks >= 0 && ++checks > cancelAfterChecks; }
     int64_t NowUtc() const override { return now; }
+    std::string Installation() const override { return installation; }
 
     // Lines that contain the text.
     std::vector<std::string> Matching(std::string_view text) const;
@@ -43,6 +44,7 @@ class RecordingContext final : public RunContext {
     std::vector<std::string> history;     // both, as the run history writes them (UTF-8, names exact)
     std::vector<std::string> boundaries;  // the lines among `lines` that begin or end a manual call
     int64_t now = 1700000000;             // 2023-11-14 22:13:20 UTC
+    std::string installation;             // none: as before installations had identities
     int cancelAfterChecks = -1;
     mutable int checks = 0;
 
@@ -70,7 +72,7 @@ class ScratchDir {
 
 // Civil time of a UTC instant: a fixed zone, so that tests do not depend on the machine's.
 fs::CivilTime UtcCivil(int64_t utc);
-// Runner options that read local time as UTC.
+// Runner options that read local time as UTC, with a volume clock of no step (FactsSettled).
 RunnerOptions UtcOptions();
 
 // UTF-8 text of a u8 literal.
@@ -101,6 +103,8 @@ struct RawEntry {
     uint32_t externalAttributes = 0100644u << 16;
     uint16_t flags = 0x0800;
     bool deflate = false;
+    size_t alignTo = 0;       // zero bytes before the local header so that the data starts on such an offset
+    size_t localPadding = 0;  // zero bytes of extra field in the local header, as aligning tools add
 };
 std::string BuildRawZip(const std::vector<RawEntry>& entries, std::string_view comment = {});
 

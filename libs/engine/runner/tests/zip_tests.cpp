@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "crc32_fold.h"
 #include "runner_test_support.h"
 #include "zip_format.h"
 #include "zip_reader.h"
@@ -75,6 +76,30 @@ const std::vector<Item>& SampleItems() {
         {"big/random.bin", RandomBytes(200000, 7)},
     };
     return items;
+}
+
+// The folded CRC against zlib's table: every length around its block sizes, any start in memory, any
+// CRC before, and long runs.
+TEST(Crc32, TheFoldedCrcIsZlibsOnEveryLengthAndAlignment) {
+    if (!CpuFoldsCrc32()) GTEST_SKIP() << "this CPU has no carry-less multiply";
+    const std::string bytes = RandomBytes(1 << 20, 21);
+    std::mt19937 rng(5);
+    auto zlib = [&](size_t at, size_t n, uint32_t crc) {
+        return uint32_t(::crc32(crc, reinterpret_cast<const Bytef*>(bytes.data() + at), uInt(n)));
+    };
+    for (size_t n = 0; n <= 300; ++n) {
+        const size_t at = rng() % 64;
+        const uint32_t before = n % 3 ? uint32_t(rng()) : 0;
+        ASSERT_EQ(Crc32Folded(bytes.data() + at, n, before), zlib(at, n, before)) << n << " at " << at;
+    }
+    for (size_t n : {size_t(4096), size_t(65536 + 17), bytes.size() - 3}) {
+        ASSERT_EQ(Crc32Folded(bytes.data() + 3, n, 0x12345678), zlib(3, n, 0x12345678)) << n;
+    }
+    // In pieces, as a copy hands them over.
+    uint32_t folded = 0;
+    for (size_t at = 0; at < bytes.size(); at += 70001)
+        folded = Crc32(bytes.data() + at, std::min<size_t>(70001, bytes.size() - at), folded);
+    EXPECT_EQ(folded, zlib(0, bytes.size(), 0));
 }
 
 TEST(Crc32Combine, EqualsTheCrcOfTheConcatenation) {
@@ -210,6 +235,48 @@ TEST(ZipReader, RefusesStructuralDamageWithItsReason) {
         ZipProblem p = ReadAll(c.bytes);
         EXPECT_EQ(p.error, c.error) << c.reason;
         EXPECT_EQ(p.reason, c.reason);
+    }
+}
+
+// Tools that align entries leave gaps between them, or pad the local header's extra field; both are
+// standard and restore. What is refused is data that two entries share.
+TEST(ZipReader, AlignedArchivesReadAndOverlappingEntriesAreRefused) {
+    auto entries = [](size_t alignTo, size_t padding) {
+        std::vector<test::RawEntry> out;
+        for (const char* name : {"a.txt", "sub/b.bin", "c.txt"}) {
+            test::RawEntry e{name, std::string(std::string_view(name).size() * 37, name[0])};
+            e.alignTo = alignTo;
+            e.localPadding = padding;
+            e.deflate = name[0] == 'c';
+            out.push_back(e);
+        }
+        return out;
+    };
+    const struct {
+        const char* shape;
+        size_t alignTo, padding;
+    } aligned[] = {{"4-byte", 4, 0}, {"page", 4096, 0}, {"padded extra", 0, 3}, {"both", 16, 5}};
+    for (const auto& a : aligned) {
+        SCOPED_TRACE(a.shape);
+        const std::string bytes = test::BuildRawZip(entries(a.alignTo, a.padding));
+        std::vector<Item> read;
+        ZipProblem p = ReadAll(bytes, &read);
+        ASSERT_EQ(p.error, ZipError::None) << p.reason;
+        ASSERT_EQ(read.size(), 3u);
+        EXPECT_EQ(read[1].name, "sub/b.bin");
+        EXPECT_EQ(read[1].data, std::string(9 * 37, 's'));
+        EXPECT_EQ(read[2].data, std::string(5 * 37, 'c'));
+    }
+
+    // The second entry's data begins inside the first one's: the same bytes would be read twice.
+    std::string bytes = test::BuildRawZip(entries(0, 0));
+    const size_t cd = bytes.find("PK\x01\x02");
+    const size_t secondCentral = bytes.find("PK\x01\x02", cd + 1);
+    uint32_t firstEnd = uint32_t(kLocalHeaderSize + 5 + 5 * 37);
+    for (uint32_t offset : {firstEnd - 1, firstEnd - 30}) {
+        std::string overlapped = bytes;
+        overlapped.replace(secondCentral + 42, 4, std::string(reinterpret_cast<const char*>(&offset), 4));
+        EXPECT_EQ(ReadAll(overlapped).reason, "条目相互重叠或不连续") << offset;
     }
 }
 
