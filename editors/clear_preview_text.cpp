@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "editor_input.h"
+#include "utf8_append.h"
 
 namespace editors {
 namespace {
@@ -23,24 +24,6 @@ int ComparePaths(const std::u16string& a, const std::u16string& b) {
     }
     if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
     return a.compare(b);  // "A.txt" and "a.txt" differ in case only: a fixed order all the same
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 void AppendCsvField(std::string& out, std::string_view field) {
@@ -152,16 +135,7 @@ std::string LocalTimeText(const LocalTime& t) {
 std::string Utf8FromUtf16(std::u16string_view text) {
     std::string out;
     out.reserve(text.size() * 3);
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (cp >= 0xD800 && cp < 0xE000) {
-            cp = 0xFFFD;
-        }
-        AppendUtf8(out, cp);
-    }
+    shared::AppendUtf8FromUtf16(out, text, U'\uFFFD');
     return out;
 }
 
